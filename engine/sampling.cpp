@@ -1,0 +1,269 @@
+// Sampling: the neighbourhood buffer, the interpolator that fills it from the
+// source, and the four interpolation kernels.
+#include <cmath>
+#include <cstring>
+
+#include "tessaform.h"
+
+// ------------------------------------------------------ neighbourhood buffer
+
+void buffer_free(buffer *) {}
+
+void buffer_set(buffer *b, float x, float y) {
+  b->x = x;
+  b->y = y;
+  b->ix = static_cast<int32_t>(std::floor(static_cast<double>(x) - 0.5));
+  b->iy = static_cast<int32_t>(std::floor(static_cast<double>(y) - 0.5));
+  b->x0 = b->ix - b->half + 1;
+  b->y0 = b->iy - b->half + 1;
+  b->x1 = b->x0 + b->size;
+  b->y1 = b->y0 + b->size;
+}
+
+unsigned char *buffer_get_pixel(buffer *b, int32_t x, int32_t y) {
+  if (!b->valid) return nullptr;
+  int32_t k = x - b->x0;
+  int32_t l = y - b->y0;
+  if (k < 0 || l < 0 || k >= b->size || l >= b->size) return nullptr;
+  return b->data[k][l];
+}
+
+void buffer_init(buffer *b, interpolation *owner, int32_t size) {
+  b->owner = owner;
+  b->valid = 0;
+  b->size = size;
+  b->half = size / 2;
+  b->bpp = owner->warp->bpp;
+  if (b != owner->previous) buffer_init(owner->previous, owner, size);
+}
+
+// -------------------------------------------------------------- interpolator
+
+void interpolation_init(interpolation *in, warp *w) {
+  in->warp = w;
+  in->current = &in->buffers[0];
+  in->previous = &in->buffers[1];
+  in->allow_blur = 0;
+  in->get_pixel_value = interpolation_get_pixel_value_blur;
+  in->offset_x = 0;
+  in->offset_y = 0;
+  in->memory = nullptr;
+  gimp_drawable_offsets(w->drawable, &in->offset_x, &in->offset_y);
+  buffer_init(in->current, in, 2);
+}
+
+static void fetch_from_gegl(const interpolation *in, int32_t px, int32_t py,
+                            unsigned char *cell) {
+  GeglRectangle rect = {px - in->offset_x, py - in->offset_y, 1, 1};
+  gegl_buffer_get(in->warp->gegl_buffer, &rect, 1.0, in->warp->format, cell,
+                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+}
+
+unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
+                                       unsigned char *pixel) {
+  const bounds *sb = in->warp->src->bounds;
+  const int32_t bx0 = sb->x0, by0 = sb->y0, bw = sb->width, bh = sb->height;
+  const int32_t bpp = in->warp->bpp;
+  const source_pixels *mem = in->memory;
+
+  buffer *swap = in->current;
+  in->current = in->previous;
+  in->previous = swap;
+
+  buffer *cur = in->current;
+  buffer_set(cur, x, y);
+  const int32_t wx0 = cur->x0, wy0 = cur->y0, h = cur->half;
+
+  // Windows reaching past the source box repeat its edge pixels, so kernels
+  // never test bounds.
+  for (int32_t i = wx0; i < cur->x1; ++i) {
+    int32_t cx = i - bx0;
+    if (cx < 0) cx = 0;
+    if (cx >= bw) cx = bw - 1;
+    const int32_t px = bx0 + cx;
+    for (int32_t j = wy0; j < cur->y1; ++j) {
+      int32_t cy = j - by0;
+      if (cy < 0) cy = 0;
+      if (cy >= bh) cy = bh - 1;
+      const int32_t py = by0 + cy;
+      unsigned char *cell = cur->data[i - wx0][j - wy0];
+
+      if (mem) {
+        const int32_t mx = px - mem->x0, my = py - mem->y0;
+        if (mx >= 0 && my >= 0 && mx < mem->width && my < mem->height) {
+          std::memcpy(cell,
+                      mem->data + (size_t(my) * size_t(mem->width) + size_t(mx)) *
+                                      size_t(bpp),
+                      size_t(bpp));
+          continue;
+        }
+      } else if (const unsigned char *old =
+                     buffer_get_pixel(in->previous, px, py)) {
+        std::memcpy(cell, old, size_t(bpp));
+        continue;
+      }
+      fetch_from_gegl(in, px, py, cell);
+    }
+  }
+  cur->valid = 1;
+
+  const float dx = static_cast<float>(static_cast<double>(x) -
+                                      ((static_cast<double>(wx0 + h)) - 0.5));
+  const float dy = static_cast<float>(static_cast<double>(y) -
+                                      ((static_cast<double>(wy0 + h)) - 0.5));
+  return in->get_pixel_value(in, dx, dy, pixel);
+}
+
+unsigned char *interpolation_get_pixel_value_blur(interpolation *in, float,
+                                                  float,
+                                                  unsigned char *pixel) {
+  const buffer *b = in->current;
+  for (int32_t c = 0; c < b->bpp; ++c) {
+    int s = 0;
+    for (int k = 0; k < 3; ++k)
+      for (int l = 0; l < 3; ++l) s += b->data[k][l][c];
+    pixel[c] = static_cast<unsigned char>((s + 4) / 9);
+  }
+  return pixel;
+}
+
+// ------------------------------------------------------------------ kernels
+
+static unsigned char clamp_floor(float v) {
+  if (v < 0.0f) return 0;
+  if (v > 255.0f) return 255;
+  return static_cast<unsigned char>(std::floor(static_cast<double>(v)));
+}
+
+static unsigned char clamp_truncate(float v) {
+  if (v < 0.0f) return 0;
+  if (v > 255.0f) return 255;
+  return static_cast<unsigned char>(v);
+}
+
+unsigned char *interpolation_get_pixel_value_near(interpolation *in, float dx,
+                                                  float dy,
+                                                  unsigned char *pixel) {
+  const buffer *b = in->current;
+  const int k = dx > 0.5f ? 1 : 0;
+  const int l = dy > 0.5f ? 1 : 0;
+  std::memcpy(pixel, b->data[k][l], size_t(b->bpp));
+  return pixel;
+}
+
+static float linear(float t, float a, float b) {
+  const double left = (1.0 - static_cast<double>(t)) * static_cast<double>(a);
+  const float right = t * b;
+  return static_cast<float>(left + static_cast<double>(right));
+}
+
+unsigned char *interpolation_get_pixel_value_linear(interpolation *in,
+                                                    float dx, float dy,
+                                                    unsigned char *pixel) {
+  const buffer *b = in->current;
+  for (int32_t c = 0; c < b->bpp; ++c) {
+    const float top = linear(dx, b->data[0][0][c], b->data[1][0][c]);
+    const float bottom = linear(dx, b->data[0][1][c], b->data[1][1][c]);
+    pixel[c] = clamp_floor(linear(dy, top, bottom) + 0.5f);
+  }
+  return pixel;
+}
+
+// Mitchell-Netravali, B = C = 1/3, over samples at t + 1, t, 1 - t, 2 - t.
+static float cubic(float t, float p0, float p1, float p2, float p3) {
+  const double T = t, P0 = p0, P1 = p1, P2 = p2, P3 = p3;
+  const double A = -7.0 * P0 + 21.0 * P1 - 21.0 * P2 + 7.0 * P3;
+  const double B = 15.0 * P0 - 36.0 * P1 + 27.0 * P2 - 6.0 * P3;
+  const double C = -9.0 * P0 + 9.0 * P2;
+  const double D = P0 + 16.0 * P1 + P2;
+  return static_cast<float>((((A * T + B) * T + C) * T + D) / 18.0);
+}
+
+static float get_cubic_row(const buffer *b, int32_t c, int l, float t) {
+  return cubic(t, b->data[0][l][c], b->data[1][l][c], b->data[2][l][c],
+               b->data[3][l][c]);
+}
+
+unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
+                                                   float dx, float dy,
+                                                   unsigned char *pixel) {
+  const buffer *b = in->current;
+  for (int32_t c = 0; c < b->bpp; ++c) {
+    const float r0 = get_cubic_row(b, c, 0, dx);
+    const float r1 = get_cubic_row(b, c, 1, dx);
+    const float r2 = get_cubic_row(b, c, 2, dx);
+    const float r3 = get_cubic_row(b, c, 3, dx);
+    pixel[c] = clamp_truncate(cubic(dy, r0, r1, r2, r3));
+  }
+  return pixel;
+}
+
+static float sinc(float x) {
+  if (std::fabs(static_cast<double>(x)) < 1e-6) return 1.0f;
+  const float t = static_cast<float>(M_PI * static_cast<double>(x));
+  return static_cast<float>(std::sin(static_cast<double>(t)) /
+                            static_cast<double>(t));
+}
+
+static float kernel(float x, int a) {
+  if (std::fabs(x) < static_cast<float>(a))
+    return sinc(x) * sinc(x / static_cast<float>(a));
+  return 0.0f;
+}
+
+unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
+                                                     float dx, float dy,
+                                                     unsigned char *pixel) {
+  const buffer *b = in->current;
+  const int a = b->half;
+  // One weight per column and per row; centre of column k lies dx + 2 - k
+  // from the sample.
+  float wx[BUFFER_MAX_SIZE], wy[BUFFER_MAX_SIZE];
+  for (int k = 0; k < BUFFER_MAX_SIZE; ++k) {
+    wx[k] = kernel(dx + 2.0f - static_cast<float>(k), a);
+    wy[k] = kernel(dy + 2.0f - static_cast<float>(k), a);
+  }
+  for (int32_t c = 0; c < b->bpp; ++c) {
+    float s = 0.0f, weights = 0.0f;
+    for (int k = 0; k < BUFFER_MAX_SIZE; ++k) {
+      for (int l = 0; l < BUFFER_MAX_SIZE; ++l) {
+        const float w = wy[l] * wx[k];
+        s = s + static_cast<float>(b->data[k][l][c]) * w;
+        weights = weights + w;
+      }
+    }
+    // The raw weights sum to slightly less than one and vary with the
+    // offset; dividing by their sum keeps flat areas flat.
+    pixel[c] = clamp_floor(s / weights + 0.5f);
+  }
+  return pixel;
+}
+
+// --------------------------------------------------------------- selection
+
+struct kernel_choice {
+  int32_t size;
+  interpolation_kernel function;
+};
+
+static void interpolation_select(interpolation *in, kernel_choice choice) {
+  buffer_init(in->current, in, choice.size);
+  in->get_pixel_value = choice.function;
+}
+
+void interpolation_init_near(interpolation *in) {
+  in->allow_blur = 0;
+  interpolation_select(in, {2, interpolation_get_pixel_value_near});
+}
+
+void interpolation_init_linear(interpolation *in) {
+  interpolation_select(in, {2, interpolation_get_pixel_value_linear});
+}
+
+void interpolation_init_cubic(interpolation *in) {
+  interpolation_select(in, {4, interpolation_get_pixel_value_cubic});
+}
+
+void interpolation_init_lanczos(interpolation *in) {
+  interpolation_select(in, {6, interpolation_get_pixel_value_lanczos});
+}

@@ -1,0 +1,228 @@
+// Tessaform engine: records and operations shared by the plug-in shell, the
+// engine sources and the tests. Geometry is pure; regions, the interpolator's
+// fetch and the render loop are the few places that talk to GIMP and GEGL.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <gegl.h>
+#include <libgimp/gimp.h>
+
+// ---------------------------------------------------------------- geometry
+
+struct point {
+  double x;
+  double y;
+};
+
+point point_init(double x, double y);
+point point_add(point a, point b);
+point point_sub(point a, point b);
+point point_from2(point a, point b);  // the vector from a to b
+point point_scale(point a, double s);
+double point_length(point a);
+double point_cross(point a, point b);
+
+// A quadrangle is four points, corners 0..3 in order around the figure.
+void quad_grow(const point quad[4], point out[4], double distance);
+int quad_inside(const point quad[4], double px, double py);
+void quad_message(const point quad[4], const char *name);
+
+// Solver for one bilinear parameter with respect to the corners A, B, C, D.
+struct qcoord {
+  double a;
+  point b_vec;
+  double b_const;
+  point c_vec;
+  double c_const;
+};
+
+void qcoord_init(qcoord *q, point A, point B, point C, point D);
+double qcoord_get(const qcoord *q, point P);
+
+void get_intersect(point p1, point d1, point p2, point d2, float *out_x,
+                   float *out_y);
+
+// ----------------------------------------------------------------- regions
+
+struct region;
+struct warp;
+
+// Integer pixel box; x1 and y1 are exclusive.
+struct bounds {
+  region *owner;
+  int32_t x0;
+  int32_t y0;
+  int32_t x1;
+  int32_t y1;
+  int32_t width;
+  int32_t height;
+};
+
+void bounds_set(bounds *b, const point quad[4]);
+void bounds_intersection(bounds *b, const bounds *other);
+bounds get_drawable_bounds(gint32 drawable);
+int32_t bounds_width(const bounds *b);
+int32_t bounds_height(const bounds *b);
+
+struct region {
+  warp *owner;
+  int32_t is_source;
+  gint32 drawable;
+  GeglBuffer *pixel_buffer;
+  const Babl *format;
+  int32_t bpp;
+  point quad[4];
+  point areal[4];
+  struct bounds bounds_store;
+  struct bounds *bounds;
+  qcoord coord_u_store;
+  qcoord *coord_u;
+  qcoord coord_v_store;
+  qcoord *coord_v;
+};
+
+void region_init(region *r, warp *w, int32_t is_source);
+void bounds_init(struct bounds *b, region *r);
+int32_t region_inside(const region *r, int32_t x, int32_t y);
+// Box test on the integer pixel (ix, iy), polygon test at the exact point
+// (px, py): the render loop tests pixel centres and exact source positions.
+int32_t region_inside_at(const region *r, int32_t ix, int32_t iy, double px,
+                         double py);
+gint32 new_layer(gint32 image, gint32 drawable, int32_t width, int32_t height);
+void region_message(const region *r, const char *label);
+
+// ---------------------------------------------------------------- sampling
+
+enum { BUFFER_MAX_SIZE = 6, PIXEL_MAX_BYTES = 4 };
+
+struct interpolation;
+
+// A window of up to 6 x 6 source pixels around one sample position.
+struct buffer {
+  interpolation *owner;
+  int32_t valid;
+  int32_t bpp;
+  unsigned char data[BUFFER_MAX_SIZE][BUFFER_MAX_SIZE][PIXEL_MAX_BYTES];
+  float x;
+  float y;
+  int32_t ix;
+  int32_t iy;
+  int32_t size;
+  int32_t half;
+  int32_t x0;
+  int32_t y0;
+  int32_t x1;
+  int32_t y1;
+};
+
+void buffer_free(buffer *b);
+void buffer_set(buffer *b, float x, float y);
+unsigned char *buffer_get_pixel(buffer *b, int32_t x, int32_t y);
+void buffer_init(buffer *b, interpolation *owner, int32_t size);
+
+typedef unsigned char *(*interpolation_kernel)(interpolation *in, float dx,
+                                               float dy, unsigned char *pixel);
+
+// The clipped source box held in memory, one row after another, tightly
+// packed; the fast render path fills it with one bulk read.
+struct source_pixels {
+  const unsigned char *data;
+  int32_t x0;  // image coordinates of data's first pixel
+  int32_t y0;
+  int32_t width;
+  int32_t height;
+  int32_t bpp;
+};
+
+struct interpolation {
+  struct warp *warp;
+  buffer buffers[2];
+  buffer *current;
+  buffer *previous;
+  int32_t allow_blur;
+  interpolation_kernel get_pixel_value;
+  gint32 offset_x;  // the source drawable's offsets in the image
+  gint32 offset_y;
+  const source_pixels *memory;  // null: read single pixels through GEGL
+};
+
+void interpolation_init(interpolation *in, warp *w);
+unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
+                                       unsigned char *pixel);
+unsigned char *interpolation_get_pixel_value_blur(interpolation *in, float dx,
+                                                  float dy,
+                                                  unsigned char *pixel);
+
+void interpolation_init_near(interpolation *in);
+void interpolation_init_linear(interpolation *in);
+void interpolation_init_cubic(interpolation *in);
+void interpolation_init_lanczos(interpolation *in);
+unsigned char *interpolation_get_pixel_value_near(interpolation *in, float dx,
+                                                  float dy,
+                                                  unsigned char *pixel);
+unsigned char *interpolation_get_pixel_value_linear(interpolation *in,
+                                                    float dx, float dy,
+                                                    unsigned char *pixel);
+unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
+                                                   float dx, float dy,
+                                                   unsigned char *pixel);
+unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
+                                                     float dx, float dy,
+                                                     unsigned char *pixel);
+
+// ------------------------------------------------------------- warp engine
+
+struct warp_vals {
+  const char *progress_name;
+  float sx0, sy0, sx1, sy1, sx2, sy2, sx3, sy3;
+  float dx0, dy0, dx1, dy1, dx2, dy2, dx3, dy3;
+  int32_t interpolation;
+  int32_t pre_blur;
+  int32_t anti_aliasing;
+};
+
+struct warp {
+  const char *label;
+  gint32 image;
+  gint32 drawable;
+  GeglBuffer *gegl_buffer;
+  const Babl *format;
+  int32_t bpp;
+  int32_t pre_blur;
+  int32_t anti_aliasing;
+  region src_region;
+  region *src;
+  region dst_region;
+  region *dst;
+  point c0;
+  point c3;
+  point e01;
+  point e32;
+  point c1;
+  point e03;
+  point e12;
+};
+
+enum { WARP_LABEL_SIZE = 104, WARP_ERROR_SIZE = 256 };
+
+// Largest coordinate magnitude whose float still resolves a half pixel.
+constexpr double WARP_COORD_LIMIT = 8388608.0;
+// Largest destination layer accepted, in pixels.
+constexpr int64_t WARP_MAX_PIXELS = int64_t(1) << 30;
+
+GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
+                            const warp_vals *vals, gint32 *layer);
+void warp_init(warp *w, const warp_vals *vals, interpolation *in);
+[[noreturn]] void error(const char *message);
+void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
+void warp_transformation(warp *w, interpolation *in);
+
+// Checks the settings before anything is created: returns null when they can
+// be rendered, else the reason they are refused.
+const char *warp_vals_check(const warp_vals *vals);
+// The 8-bit format with the components and colour space of `format`.
+const Babl *warp_format_8bit(const Babl *format);
+// Builds the progress label: the caller's text, cut to fit, then " ...".
+void warp_label(char *out, size_t size, const char *progress_name);

@@ -1,0 +1,4 @@
+// The process entry: hands control to libgimp.
+#include "plug_in_tessaform.h"
+
+MAIN()
