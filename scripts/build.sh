@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-cmake -S . -B "$dir" "$@" >/dev/null
+cmake -S . -B "$dir" -DTESSAFORM_TESTS=ON "$@" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
