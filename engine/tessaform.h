@@ -212,12 +212,25 @@ constexpr double WARP_COORD_LIMIT = 8388608.0;
 // Largest destination layer accepted, in pixels.
 constexpr int64_t WARP_MAX_PIXELS = int64_t(1) << 30;
 
+// How the render loop runs. The straightforward path reads and writes one
+// pixel at a time on one thread; the fast path moves pixels in bulk and
+// renders on several threads. Both write the same bytes.
+struct warp_render_options {
+  int32_t straightforward;  // non-zero: one pixel at a time, one thread
+  int32_t threads;          // fast path: number of render threads, 0 = cores
+};
+
 GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
                             const warp_vals *vals, gint32 *layer);
+GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
+                                   const warp_vals *vals, gint32 *layer,
+                                   const warp_render_options *options);
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
 [[noreturn]] void error(const char *message);
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
+void warp_render(warp *w, interpolation *in,
+                 const warp_render_options *options);
 
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.

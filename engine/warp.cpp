@@ -128,6 +128,12 @@ static void warp_release(warp *w) {
 
 GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
                             const warp_vals *vals, gint32 *layer) {
+  return tessaform_render(image, drawable, vals, layer, nullptr);
+}
+
+GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
+                                   const warp_vals *vals, gint32 *layer,
+                                   const warp_render_options *options) {
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
   warp w{};
   interpolation in{};
@@ -156,7 +162,7 @@ GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
     status = GIMP_PDB_EXECUTION_ERROR;
   } else {
     gimp_progress_init(label);
-    warp_transformation(&w, &in);
+    warp_render(&w, &in, options);
     *layer = w.dst->drawable;
   }
   gimp_image_undo_group_end(image);

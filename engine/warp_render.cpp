@@ -1,15 +1,42 @@
-// The render loop: every pixel of the destination box, column by column.
+// The render loop: every pixel of the destination box is tested at its
+// centre, mapped to the source and sampled there. Two ways to run it: one
+// pixel at a time, or in bulk on several threads; both write the same bytes.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "tessaform.h"
 
+namespace {
+
 // Source positions that are not finite or do not fit an int32 are outside.
-static bool source_position_usable(float sx, float sy) {
+bool source_position_usable(float sx, float sy) {
   return std::isfinite(sx) && std::isfinite(sy) && std::fabs(sx) < 2.0e9f &&
          std::fabs(sy) < 2.0e9f;
 }
 
-static void pdb_plug_in_blur(const warp *w) {
+// Renders destination pixel (x, y) into `pixel`; false leaves it untouched.
+// Everything is decided at the pixel's centre: its own test, its source
+// position, and that position's test.
+bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
+                  unsigned char *pixel) {
+  const double cx = x + 0.5, cy = y + 0.5;
+  if (!region_inside_at(w->dst, x, y, cx, cy)) return false;
+  float sx, sy;
+  warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), &sx, &sy);
+  if (!source_position_usable(sx, sy)) return false;
+  if (!region_inside_at(w->src, static_cast<int32_t>(sx),
+                        static_cast<int32_t>(sy), sx, sy))
+    return false;
+  return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
+}
+
+void pdb_plug_in_blur(const warp *w) {
   GimpParam params[3];
   params[0].type = GIMP_PDB_INT32;
   params[0].data.d_int32 = GIMP_RUN_NONINTERACTIVE;
@@ -22,36 +49,171 @@ static void pdb_plug_in_blur(const warp *w) {
   gimp_destroy_params(result, n);
 }
 
-void warp_transformation(warp *w, interpolation *in) {
+void render_straightforward(warp *w, interpolation *in) {
   const bounds *db = w->dst->bounds;
-  const int32_t x0 = db->x0, y0 = db->y0, x1 = db->x1, y1 = db->y1;
-  const int32_t width = db->width, height = db->height;
-
-  if (w->pre_blur && in->allow_blur) pdb_plug_in_blur(w);
-
   unsigned char cell[PIXEL_MAX_BYTES] = {0, 0, 0, 0};
-  for (int32_t x = x0; x < x1; ++x) {
-    for (int32_t y = y0; y < y1; ++y) {
-      // Everything is decided at the pixel's centre: its own test, its
-      // source position, and that position's test.
-      const double cx = x + 0.5, cy = y + 0.5;
-      if (!region_inside_at(w->dst, x, y, cx, cy)) continue;
-      float sx, sy;
-      warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), &sx,
-                   &sy);
-      if (!source_position_usable(sx, sy)) continue;
-      if (!region_inside_at(w->src, static_cast<int32_t>(sx),
-                            static_cast<int32_t>(sy), sx, sy))
-        continue;
-      if (interpolation_get_pixel(in, sx, sy, cell)) {
-        const GeglRectangle rect = {x - x0, y - y0, 1, 1};
-        gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format, cell,
-                        GEGL_AUTO_ROWSTRIDE);
-      }
+  for (int32_t x = db->x0; x < db->x1; ++x) {
+    for (int32_t y = db->y0; y < db->y1; ++y) {
+      if (!render_pixel(w, in, x, y, cell)) continue;
+      const GeglRectangle rect = {x - db->x0, y - db->y0, 1, 1};
+      gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format, cell,
+                      GEGL_AUTO_ROWSTRIDE);
     }
     if (x % 10 == 0)
-      gimp_progress_update(static_cast<double>(x - x0) / width);
+      gimp_progress_update(static_cast<double>(x - db->x0) / db->width);
   }
+}
+
+// ---------------------------------------------------------------- fast path
+
+// Rows per band: GIMP's tile height, so each finished band fills whole tiles
+// that can travel to GIMP while later bands are still rendering.
+constexpr int32_t BAND_ROWS = 64;
+
+// Every pixel the interpolator can ask for: the source box, or for an empty
+// box the single column or row its clamping falls back to.
+GeglRectangle source_fetch_box(const bounds *sb) {
+  GeglRectangle r;
+  r.x = sb->width >= 1 ? sb->x0 : sb->x1 - 1;
+  r.y = sb->height >= 1 ? sb->y0 : sb->y1 - 1;
+  r.width = std::max(sb->width, 1);
+  r.height = std::max(sb->height, 1);
+  return r;
+}
+
+struct band {
+  std::vector<unsigned char> pixels;
+  bool done = false;
+};
+
+struct render_job {
+  const warp *w;
+  const interpolation *proto;
+  source_pixels source;
+  int32_t width;   // destination box
+  int32_t height;
+  int32_t bpp;
+  std::vector<band> bands;
+  std::atomic<int32_t> next_band{0};
+  std::atomic<int64_t> pixels_done{0};
+  int64_t report_step;  // pixels of work between progress reports
+  std::mutex lock;
+  std::condition_variable wake;
+};
+
+void render_band(render_job &job, interpolation *in, int32_t index,
+                 band *b) {
+  const bounds *db = job.w->dst->bounds;
+  const int32_t row0 = index * BAND_ROWS;
+  const int32_t rows = std::min(BAND_ROWS, job.height - row0);
+  const size_t stride = size_t(job.width) * size_t(job.bpp);
+  // Zero is what a new layer holds: unrendered pixels keep it.
+  b->pixels.assign(stride * size_t(rows), 0);
+  for (int32_t r = 0; r < rows; ++r) {
+    unsigned char *row = b->pixels.data() + size_t(r) * stride;
+    const int32_t y = db->y0 + row0 + r;
+    for (int32_t c = 0; c < job.width; ++c)
+      render_pixel(job.w, in, db->x0 + c, y, row + size_t(c) * job.bpp);
+    const int64_t before = job.pixels_done.fetch_add(job.width);
+    if ((before + job.width) / job.report_step != before / job.report_step)
+      job.wake.notify_one();
+  }
+}
+
+void render_worker(render_job *job) {
+  // Each thread samples with its own neighbourhood buffers.
+  interpolation in = *job->proto;
+  in.current = &in.buffers[0];
+  in.previous = &in.buffers[1];
+  in.buffers[0].valid = 0;
+  in.buffers[1].valid = 0;
+  in.memory = &job->source;
+
+  const int32_t count = int32_t(job->bands.size());
+  for (int32_t i; (i = job->next_band.fetch_add(1)) < count;) {
+    render_band(*job, &in, i, &job->bands[size_t(i)]);
+    {
+      std::lock_guard<std::mutex> hold(job->lock);
+      job->bands[size_t(i)].done = true;
+    }
+    job->wake.notify_one();
+  }
+}
+
+// GIMP and GEGL are called from this thread only: it reads the source,
+// reports progress and writes finished bands while the workers render.
+void render_fast(warp *w, interpolation *in, int32_t threads) {
+  const bounds *db = w->dst->bounds;
+  render_job job;
+  job.w = w;
+  job.proto = in;
+  job.width = db->width;
+  job.height = db->height;
+  job.bpp = w->bpp;
+  if (job.width <= 0 || job.height <= 0) return;
+
+  const GeglRectangle fetch = source_fetch_box(w->src->bounds);
+  std::vector<unsigned char> source(size_t(fetch.width) *
+                                    size_t(fetch.height) * size_t(w->bpp));
+  const GeglRectangle local = {fetch.x - in->offset_x, fetch.y - in->offset_y,
+                               fetch.width, fetch.height};
+  gegl_buffer_get(w->gegl_buffer, &local, 1.0, w->format, source.data(),
+                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  job.source = {source.data(), fetch.x, fetch.y, fetch.width, fetch.height,
+                w->bpp};
+
+  job.bands.resize(size_t((job.height + BAND_ROWS - 1) / BAND_ROWS));
+  // At least one report per ten columns' worth of work.
+  job.report_step = std::max<int64_t>(1, int64_t(10) * job.height);
+
+  if (threads <= 0) threads = int32_t(std::thread::hardware_concurrency());
+  threads = std::max(1, std::min<int32_t>(threads, int32_t(job.bands.size())));
+  std::vector<std::thread> workers;
+  for (int32_t t = 0; t < threads; ++t)
+    workers.emplace_back(render_worker, &job);
+
+  const int64_t total = int64_t(job.width) * job.height;
+  const size_t stride = size_t(job.width) * size_t(job.bpp);
+  size_t written = 0;
+  int64_t reported = 0;
+  while (written < job.bands.size()) {
+    std::unique_lock<std::mutex> hold(job.lock);
+    job.wake.wait_for(hold, std::chrono::milliseconds(20), [&] {
+      return job.bands[written].done ||
+             job.pixels_done.load() - reported >= job.report_step;
+    });
+    size_t ready = written;
+    while (ready < job.bands.size() && job.bands[ready].done) ++ready;
+    hold.unlock();
+
+    for (; written < ready; ++written) {
+      const int32_t row0 = int32_t(written) * BAND_ROWS;
+      const int32_t rows = std::min(BAND_ROWS, job.height - row0);
+      const GeglRectangle rect = {0, row0, job.width, rows};
+      gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format,
+                      job.bands[written].pixels.data(), int(stride));
+      std::vector<unsigned char>().swap(job.bands[written].pixels);
+    }
+    const int64_t done = job.pixels_done.load();
+    if (done - reported >= job.report_step || (done == total && done > reported)) {
+      gimp_progress_update(static_cast<double>(done) / total);
+      reported = done;
+    }
+  }
+  for (auto &t : workers) t.join();
+}
+
+}  // namespace
+
+void warp_render(warp *w, interpolation *in,
+                 const warp_render_options *options) {
+  const bounds *db = w->dst->bounds;
+  if (w->pre_blur && in->allow_blur) pdb_plug_in_blur(w);
+
+  if (options && options->straightforward)
+    render_straightforward(w, in);
+  else
+    render_fast(w, in, options ? options->threads : 0);
 
   buffer_free(in->current);
   const gint32 layer = w->dst->drawable;
@@ -60,7 +222,11 @@ void warp_transformation(warp *w, interpolation *in) {
   w->dst->pixel_buffer = nullptr;
   w->src->pixel_buffer = nullptr;
   gimp_displays_flush();
-  gimp_drawable_update(layer, 0, 0, width, height);
+  gimp_drawable_update(layer, 0, 0, db->width, db->height);
   gimp_progress_update(1.0);
   gimp_progress_end();
+}
+
+void warp_transformation(warp *w, interpolation *in) {
+  warp_render(w, in, nullptr);
 }

@@ -1,0 +1,134 @@
+// The fast render path (bulk transfers, several threads) must write exactly
+// the bytes of the straightforward one-pixel-at-a-time path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "gimp_standin.h"
+
+namespace {
+
+struct layer_result {
+  GimpPDBStatusType status;
+  int width, height, offset_x, offset_y;
+  std::vector<unsigned char> pixels;
+};
+
+layer_result render(gint32 image, gint32 src, const warp_vals &v,
+                    const warp_render_options &options) {
+  gint32 layer = -1;
+  layer_result r{};
+  r.status = tessaform_render(image, src, &v, &layer, &options);
+  if (const standin::item *out = standin::find(layer)) {
+    r.width = out->width;
+    r.height = out->height;
+    r.offset_x = out->offset_x;
+    r.offset_y = out->offset_y;
+    r.pixels = standin::read(layer);
+    gimp_image_remove_layer(image, layer);
+  }
+  return r;
+}
+
+void set_corners(float *xy, const float (&c)[8]) {
+  for (int i = 0; i < 8; ++i) xy[i] = c[i];
+}
+
+// A random quadrangle around (cx, cy): convex when the angles are sorted,
+// often self-crossing or concave otherwise.
+void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
+                 bool convex, float (&out)[8]) {
+  std::uniform_real_distribution<float> angle(0.0f, 6.2831853f);
+  std::uniform_real_distribution<float> scale(0.3f, 1.0f);
+  float a[4];
+  for (float &v : a) v = angle(rng);
+  if (convex) std::sort(a, a + 4);
+  for (int i = 0; i < 4; ++i) {
+    const float r = radius * scale(rng);
+    out[2 * i] = cx + r * std::cos(a[i]);
+    out[2 * i + 1] = cy + r * std::sin(a[i]);
+  }
+}
+
+class FastPath : public ::testing::Test {
+ protected:
+  void SetUp() override { standin::reset(); }
+  void TearDown() override { standin::reset(); }
+};
+
+TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
+  const GimpImageType types[] = {GIMP_GRAY_IMAGE, GIMP_GRAYA_IMAGE,
+                                 GIMP_RGB_IMAGE, GIMP_RGBA_IMAGE};
+  std::mt19937 rng(20261208);
+  std::uniform_int_distribution<int> byte(0, 255);
+  int compared = 0, nonempty = 0;
+
+  for (int t = 0; t < 4; ++t) {
+    const gint32 image = standin::add_image();
+    // Offsets make image and drawable coordinates differ.
+    const gint32 src =
+        standin::add_layer(image, "Source", types[t], 61, 47, 13, -7);
+    std::vector<unsigned char> pixels(61 * 47 * standin::bpp_of(types[t]));
+    for (auto &p : pixels) p = static_cast<unsigned char>(byte(rng));
+    standin::write(src, pixels);
+
+    for (int trial = 0; trial < 12; ++trial) {
+      warp_vals v{};
+      v.progress_name = "fast";
+      v.interpolation = trial % 4;
+      float s[8], d[8];
+      // Sources reach past the drawable's edges; destinations reach
+      // into negative coordinates.
+      random_quad(rng, 40.0f, 18.0f, 45.0f, trial % 3 != 2, s);
+      random_quad(rng, float(trial * 3 - 10), 5.0f, 35.0f, trial % 5 != 4, d);
+      set_corners(&v.sx0, s);
+      set_corners(&v.dx0, d);
+      ASSERT_EQ(warp_vals_check(&v), nullptr);
+
+      const layer_result slow = render(image, src, v, {1, 1});
+      ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+      nonempty += std::count(slow.pixels.begin(), slow.pixels.end(), 0) !=
+                  std::ptrdiff_t(slow.pixels.size());
+      for (int threads : {1, 2, 3}) {
+        const layer_result fast = render(image, src, v, {0, threads});
+        ASSERT_EQ(fast.status, GIMP_PDB_SUCCESS);
+        EXPECT_EQ(fast.width, slow.width);
+        EXPECT_EQ(fast.height, slow.height);
+        EXPECT_EQ(fast.offset_x, slow.offset_x);
+        EXPECT_EQ(fast.offset_y, slow.offset_y);
+        ASSERT_EQ(fast.pixels, slow.pixels)
+            << "type " << t << " trial " << trial << " threads " << threads;
+        ++compared;
+      }
+    }
+    EXPECT_EQ(standin::read(src), pixels);
+  }
+  EXPECT_EQ(compared, 4 * 12 * 3);
+  EXPECT_GT(nonempty, 40);  // the trials must actually render something
+}
+
+// A source box that only touches the drawable's right edge has no width: its
+// clamping falls back to the column left of it, which both paths must read.
+TEST_F(FastPath, AgreesOnSourceBoxesOfZeroWidth) {
+  const gint32 image = standin::add_image();
+  const gint32 src = standin::add_layer(image, "Edge", GIMP_RGBA_IMAGE, 20, 20);
+  std::vector<unsigned char> pixels(20 * 20 * 4);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = static_cast<unsigned char>(10 + (i / 4) % 20 * 12);
+  standin::write(src, pixels);
+  warp_vals v{};
+  v.interpolation = 1;
+  const float s[8] = {20.95f, 2, 21.05f, 2, 21.05f, 12, 20.95f, 12};
+  const float d[8] = {0, 0, 10, 0, 10, 10, 0, 10};
+  set_corners(&v.sx0, s);
+  set_corners(&v.dx0, d);
+  const layer_result slow = render(image, src, v, {1, 1});
+  const layer_result fast = render(image, src, v, {0, 2});
+  ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+  // Column 19 holds 10 + 19 * 12 in every channel.
+  EXPECT_NE(std::count(slow.pixels.begin(), slow.pixels.end(), 238), 0);
+  EXPECT_EQ(fast.pixels, slow.pixels);
+}
+
+}  // namespace
