@@ -59,12 +59,55 @@ static void fetch_from_gegl(const interpolation *in, int32_t px, int32_t py,
                   GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
 }
 
+// Clamps a window coordinate into the source box [b0, b0 + size); an empty
+// box clamps everything to b0 + size - 1.
+static int32_t clamp_to_box(int32_t v, int32_t b0, int32_t size) {
+  int32_t c = v - b0;
+  if (c < 0) c = 0;
+  if (c >= size) c = size - 1;
+  return b0 + c;
+}
+
+// The pixels of the last window that the new one shares are copied over,
+// the others read one at a time.
+static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
+                           int32_t bpp) {
+  for (int32_t i = cur->x0; i < cur->x1; ++i) {
+    const int32_t px = clamp_to_box(i, sb->x0, sb->width);
+    for (int32_t j = cur->y0; j < cur->y1; ++j) {
+      const int32_t py = clamp_to_box(j, sb->y0, sb->height);
+      unsigned char *cell = cur->data[i - cur->x0][j - cur->y0];
+      if (const unsigned char *old = buffer_get_pixel(in->previous, px, py))
+        std::memcpy(cell, old, size_t(bpp));
+      else
+        fetch_from_gegl(in, px, py, cell);
+    }
+  }
+}
+
+// The memory holds every pixel the clamping can reach and is padded, so each
+// cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
+static void fill_from_memory(const source_pixels *mem, buffer *cur,
+                             const bounds *sb) {
+  const size_t stride = size_t(mem->width) * size_t(mem->bpp);
+  size_t column[BUFFER_MAX_SIZE];
+  const unsigned char *row[BUFFER_MAX_SIZE];
+  const int32_t size = cur->size;
+  for (int32_t k = 0; k < size; ++k)
+    column[k] = size_t(clamp_to_box(cur->x0 + k, sb->x0, sb->width) - mem->x0) *
+                size_t(mem->bpp);
+  for (int32_t l = 0; l < size; ++l)
+    row[l] = mem->data +
+             size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) - mem->y0) *
+                 stride;
+  for (int32_t k = 0; k < size; ++k)
+    for (int32_t l = 0; l < size; ++l)
+      std::memcpy(cur->data[k][l], row[l] + column[k], PIXEL_MAX_BYTES);
+}
+
 unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
                                        unsigned char *pixel) {
   const bounds *sb = in->warp->src->bounds;
-  const int32_t bx0 = sb->x0, by0 = sb->y0, bw = sb->width, bh = sb->height;
-  const int32_t bpp = in->warp->bpp;
-  const source_pixels *mem = in->memory;
 
   buffer *swap = in->current;
   in->current = in->previous;
@@ -72,45 +115,19 @@ unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
 
   buffer *cur = in->current;
   buffer_set(cur, x, y);
-  const int32_t wx0 = cur->x0, wy0 = cur->y0, h = cur->half;
-
   // Windows reaching past the source box repeat its edge pixels, so kernels
   // never test bounds.
-  for (int32_t i = wx0; i < cur->x1; ++i) {
-    int32_t cx = i - bx0;
-    if (cx < 0) cx = 0;
-    if (cx >= bw) cx = bw - 1;
-    const int32_t px = bx0 + cx;
-    for (int32_t j = wy0; j < cur->y1; ++j) {
-      int32_t cy = j - by0;
-      if (cy < 0) cy = 0;
-      if (cy >= bh) cy = bh - 1;
-      const int32_t py = by0 + cy;
-      unsigned char *cell = cur->data[i - wx0][j - wy0];
-
-      if (mem) {
-        const int32_t mx = px - mem->x0, my = py - mem->y0;
-        if (mx >= 0 && my >= 0 && mx < mem->width && my < mem->height) {
-          std::memcpy(cell,
-                      mem->data + (size_t(my) * size_t(mem->width) + size_t(mx)) *
-                                      size_t(bpp),
-                      size_t(bpp));
-          continue;
-        }
-      } else if (const unsigned char *old =
-                     buffer_get_pixel(in->previous, px, py)) {
-        std::memcpy(cell, old, size_t(bpp));
-        continue;
-      }
-      fetch_from_gegl(in, px, py, cell);
-    }
-  }
+  if (in->memory)
+    fill_from_memory(in->memory, cur, sb);
+  else
+    fill_from_gegl(in, cur, sb, in->warp->bpp);
   cur->valid = 1;
 
+  const int32_t h = cur->half;
   const float dx = static_cast<float>(static_cast<double>(x) -
-                                      ((static_cast<double>(wx0 + h)) - 0.5));
+                                      ((static_cast<double>(cur->x0 + h)) - 0.5));
   const float dy = static_cast<float>(static_cast<double>(y) -
-                                      ((static_cast<double>(wy0 + h)) - 0.5));
+                                      ((static_cast<double>(cur->y0 + h)) - 0.5));
   return in->get_pixel_value(in, dx, dy, pixel);
 }
 

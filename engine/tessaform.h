@@ -125,8 +125,10 @@ void buffer_init(buffer *b, interpolation *owner, int32_t size);
 typedef unsigned char *(*interpolation_kernel)(interpolation *in, float dx,
                                                float dy, unsigned char *pixel);
 
-// The clipped source box held in memory, one row after another, tightly
-// packed; the fast render path fills it with one bulk read.
+// Source pixels held in memory, one row after another, tightly packed, with
+// PIXEL_MAX_BYTES of padding after the last pixel. It must hold every pixel
+// that clamping to the source box can reach; the fast render path fills it
+// with one bulk read.
 struct source_pixels {
   const unsigned char *data;
   int32_t x0;  // image coordinates of data's first pixel

@@ -153,8 +153,9 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
   if (job.width <= 0 || job.height <= 0) return;
 
   const GeglRectangle fetch = source_fetch_box(w->src->bounds);
-  std::vector<unsigned char> source(size_t(fetch.width) *
-                                    size_t(fetch.height) * size_t(w->bpp));
+  std::vector<unsigned char> source(
+      size_t(fetch.width) * size_t(fetch.height) * size_t(w->bpp) +
+      PIXEL_MAX_BYTES);
   const GeglRectangle local = {fetch.x - in->offset_x, fetch.y - in->offset_y,
                                fetch.width, fetch.height};
   gegl_buffer_get(w->gegl_buffer, &local, 1.0, w->format, source.data(),
@@ -195,7 +196,8 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
       std::vector<unsigned char>().swap(job.bands[written].pixels);
     }
     const int64_t done = job.pixels_done.load();
-    if (done - reported >= job.report_step || (done == total && done > reported)) {
+    // The finish reports 1.0 once the layer is complete.
+    if (done - reported >= job.report_step && done < total) {
       gimp_progress_update(static_cast<double>(done) / total);
       reported = done;
     }
