@@ -5,19 +5,7 @@
 
 #include "tessaform.h"
 
-point point_init(double x, double y) { return point{x, y}; }
-
-point point_add(point a, point b) { return point{a.x + b.x, a.y + b.y}; }
-
-point point_sub(point a, point b) { return point{a.x - b.x, a.y - b.y}; }
-
-point point_from2(point a, point b) { return point_sub(b, a); }
-
-point point_scale(point a, double s) { return point{a.x * s, a.y * s}; }
-
 double point_length(point a) { return std::sqrt(a.x * a.x + a.y * a.y); }
-
-double point_cross(point a, point b) { return a.x * b.y - a.y * b.x; }
 
 void quad_grow(const point quad[4], point out[4], double distance) {
   point c = point_init(0.0, 0.0);

@@ -16,13 +16,15 @@ struct point {
   double y;
 };
 
-point point_init(double x, double y);
-point point_add(point a, point b);
-point point_sub(point a, point b);
-point point_from2(point a, point b);  // the vector from a to b
-point point_scale(point a, double s);
+// Inline: they sit on the per-pixel path.
+inline point point_init(double x, double y) { return point{x, y}; }
+inline point point_add(point a, point b) { return point{a.x + b.x, a.y + b.y}; }
+inline point point_sub(point a, point b) { return point{a.x - b.x, a.y - b.y}; }
+// The vector from a to b.
+inline point point_from2(point a, point b) { return point_sub(b, a); }
+inline point point_scale(point a, double s) { return point{a.x * s, a.y * s}; }
 double point_length(point a);
-double point_cross(point a, point b);
+inline double point_cross(point a, point b) { return a.x * b.y - a.y * b.x; }
 
 // A quadrangle is four points, corners 0..3 in order around the figure.
 void quad_grow(const point quad[4], point out[4], double distance);
