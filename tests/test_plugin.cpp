@@ -1,0 +1,548 @@
+// The plug-in shell over the stand-in: what `query` registers, how `run`
+// answers every run mode, how it fills the settings, and the calls it
+// refuses before anything is created.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "gimp_standin.h"
+#include "plug_in_tessaform.h"
+
+// `run` brackets its work with gegl_init and gegl_exit. The real gegl_exit
+// tears babl down for the whole test process, so while `run` is under test
+// the two are only counted; outside it they reach GEGL.
+namespace {
+bool inside_run = false;
+int gegl_inits = 0;
+int gegl_exits = 0;
+}  // namespace
+
+extern "C" void gegl_init(gint *argc, gchar ***argv) {
+  using fn = void (*)(gint *, gchar ***);
+  if (inside_run) {
+    ++gegl_inits;
+    return;
+  }
+  reinterpret_cast<fn>(dlsym(RTLD_NEXT, "gegl_init"))(argc, argv);
+}
+
+extern "C" void gegl_exit(void) {
+  using fn = void (*)(void);
+  if (inside_run) {
+    ++gegl_exits;
+    return;
+  }
+  reinterpret_cast<fn>(dlsym(RTLD_NEXT, "gegl_exit"))();
+}
+
+namespace {
+
+using coords = std::array<double, 16>;
+
+// A 10 x 10 square onto a slightly larger square inside a 32 x 32 drawable.
+const coords kSquare = {4, 4, 14, 4, 14, 14, 4, 14, 6, 5, 18, 5, 18, 17, 6, 17};
+
+std::vector<GimpParam> make_params(gint32 image, gint32 drawable,
+                                   const char *label, const coords &c,
+                                   guint8 interp = 1, guint8 pre_blur = 0,
+                                   guint8 anti_aliasing = 0) {
+  std::vector<GimpParam> p(23);
+  p[0].type = GIMP_PDB_INT32;
+  p[0].data.d_int32 = GIMP_RUN_NONINTERACTIVE;
+  p[1].type = GIMP_PDB_IMAGE;
+  p[1].data.d_image = image;
+  p[2].type = GIMP_PDB_DRAWABLE;
+  p[2].data.d_drawable = drawable;
+  p[3].type = GIMP_PDB_STRING;
+  p[3].data.d_string = const_cast<gchar *>(label);
+  for (int i = 0; i < 16; ++i) {
+    p[4 + i].type = GIMP_PDB_FLOAT;
+    p[4 + i].data.d_float = c[i];
+  }
+  const guint8 flags[3] = {interp, pre_blur, anti_aliasing};
+  for (int i = 0; i < 3; ++i) {
+    p[20 + i].type = GIMP_PDB_INT8;
+    p[20 + i].data.d_int8 = flags[i];
+  }
+  return p;
+}
+
+struct answer {
+  gint n = -1;
+  GimpParam *values = nullptr;
+  GimpPDBStatusType status() const { return values[0].data.d_status; }
+  gint32 layer() const { return values[1].data.d_int32; }
+};
+
+answer call_run(const GimpParam *params, gint nparams) {
+  answer a;
+  inside_run = true;
+  run("plug_in_tessaform", nparams, params, &a.n, &a.values);
+  inside_run = false;
+  return a;
+}
+
+answer call_run(const std::vector<GimpParam> &p) {
+  return call_run(p.data(), gint(p.size()));
+}
+
+warp_vals distinct_vals() {
+  warp_vals v{};
+  v.progress_name = "kept";
+  float *fields[16] = {&v.sx0, &v.sy0, &v.sx1, &v.sy1, &v.sx2, &v.sy2,
+                       &v.sx3, &v.sy3, &v.dx0, &v.dy0, &v.dx1, &v.dy1,
+                       &v.dx2, &v.dy2, &v.dx3, &v.dy3};
+  for (int i = 0; i < 16; ++i) *fields[i] = 100.25f + float(i);
+  v.interpolation = 2;
+  v.pre_blur = 7;
+  v.anti_aliasing = 9;
+  return v;
+}
+
+// Field by field: padding bytes carry nothing.
+bool same_vals(const warp_vals &a, const warp_vals &b) {
+  return a.progress_name == b.progress_name && a.sx0 == b.sx0 &&
+         a.sy0 == b.sy0 && a.sx1 == b.sx1 && a.sy1 == b.sy1 &&
+         a.sx2 == b.sx2 && a.sy2 == b.sy2 && a.sx3 == b.sx3 &&
+         a.sy3 == b.sy3 && a.dx0 == b.dx0 && a.dy0 == b.dy0 &&
+         a.dx1 == b.dx1 && a.dy1 == b.dy1 && a.dx2 == b.dx2 &&
+         a.dy2 == b.dy2 && a.dx3 == b.dx3 && a.dy3 == b.dy3 &&
+         a.interpolation == b.interpolation && a.pre_blur == b.pre_blur &&
+         a.anti_aliasing == b.anti_aliasing;
+}
+
+bool logged(const std::string &text) {
+  const auto &m = standin::calls.messages;
+  return std::find(m.begin(), m.end(), text) != m.end();
+}
+
+std::string lower(std::string s) {
+  for (char &c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class Plugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standin::reset();
+    gegl_inits = gegl_exits = 0;
+    vals = warp_vals{};
+    image = standin::add_image();
+    src = standin::add_layer(image, "Chart", GIMP_RGBA_IMAGE, 32, 32);
+    std::vector<unsigned char> px(32 * 32 * 4);
+    for (size_t i = 0; i < px.size(); ++i)
+      px[i] = (i % 4 == 3) ? 255 : (i * 13) & 0xff;
+    standin::write(src, px);
+  }
+  void TearDown() override { standin::reset(); }
+
+  gint32 image = -1;
+  gint32 src = -1;
+};
+
+// ------------------------------------------------------------ registration
+
+TEST(Registration, PlugInInfoHandsQueryAndRunToLibgimp) {
+  EXPECT_EQ(PLUG_IN_INFO.init_proc, nullptr);
+  EXPECT_EQ(PLUG_IN_INFO.quit_proc, nullptr);
+  EXPECT_EQ(PLUG_IN_INFO.query_proc, &query);
+  EXPECT_EQ(PLUG_IN_INFO.run_proc, &run);
+}
+
+TEST(Registration, QueryInstallsOneProcedureAsGimpShouldSeeIt) {
+  standin::reset();
+  query();
+  const auto &c = standin::calls;
+  EXPECT_EQ(c.install_calls, 1);
+  EXPECT_EQ(c.name, "plug_in_tessaform");
+  EXPECT_EQ(c.blurb, "Transform a Quadrangle bilinear");
+  EXPECT_EQ(c.help, "Transform a Quadrangle bilinear to another Quadrangle");
+  EXPECT_EQ(c.date, "2019");
+  EXPECT_EQ(c.menu_label, "_Tessaform...");
+  EXPECT_EQ(c.image_types, "RGB*, GRAY*");
+  EXPECT_EQ(c.proc_type, GIMP_PLUGIN);
+
+  struct def {
+    GimpPDBArgType type;
+    const char *name;
+    const char *description;
+  };
+  const def expected[23] = {
+      {GIMP_PDB_INT32, "run-mode", "Run mode"},
+      {GIMP_PDB_IMAGE, "image", "Input image"},
+      {GIMP_PDB_DRAWABLE, "drawable", "Input drawable"},
+      {GIMP_PDB_STRING, "progress_name", "progress-name"},
+      {GIMP_PDB_FLOAT, "sx0", "source coord. x0"},
+      {GIMP_PDB_FLOAT, "sy0", "source coord. y0"},
+      {GIMP_PDB_FLOAT, "sx1", "source coord. x1"},
+      {GIMP_PDB_FLOAT, "sy1", "source coord. y1"},
+      {GIMP_PDB_FLOAT, "sx2", "source coord. x2"},
+      {GIMP_PDB_FLOAT, "sy2", "source coord. y2"},
+      {GIMP_PDB_FLOAT, "sx3", "source coord. x3"},
+      {GIMP_PDB_FLOAT, "sy3", "source coord. y3"},
+      {GIMP_PDB_FLOAT, "dx0", "dest. coord. x0"},
+      {GIMP_PDB_FLOAT, "dy0", "dest. coord. y0"},
+      {GIMP_PDB_FLOAT, "dx1", "dest. coord. x1"},
+      {GIMP_PDB_FLOAT, "dy1", "dest. coord. y1"},
+      {GIMP_PDB_FLOAT, "dx2", "dest. coord. x2"},
+      {GIMP_PDB_FLOAT, "dy2", "dest. coord. y2"},
+      {GIMP_PDB_FLOAT, "dx3", "dest. coord. x3"},
+      {GIMP_PDB_FLOAT, "dy3", "dest. coord. y3"},
+      {GIMP_PDB_INT8, "interpolation", "interp.-index"},
+      {GIMP_PDB_INT8, "pre_blur", "blur befor transf."},
+      {GIMP_PDB_INT8, "anti_aliasing", "anti-aliasing"},
+  };
+  ASSERT_EQ(c.params.size(), 23u);
+  for (int i = 0; i < 23; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(c.params[i].type, expected[i].type);
+    EXPECT_STREQ(c.params[i].name, expected[i].name);
+    EXPECT_STREQ(c.params[i].description, expected[i].description);
+  }
+
+  // GIMP heads every answer with the status itself, so only the layer ID is
+  // declared.
+  ASSERT_EQ(c.return_vals.size(), 1u);
+  EXPECT_EQ(c.return_vals[0].type, GIMP_PDB_INT32);
+  EXPECT_STREQ(c.return_vals[0].name, "new_layer");
+  EXPECT_STREQ(c.return_vals[0].description, "new Layer ID");
+  standin::reset();
+}
+
+// ---------------------------------------------------------- run dispatch
+
+TEST_F(Plugin, SuccessReturnsTheInsertedLayer) {
+  const auto before = standin::layers(image);
+  const answer a = call_run(make_params(image, src, "Warp", kSquare));
+  ASSERT_EQ(a.n, 2);
+  EXPECT_EQ(a.values[0].type, GIMP_PDB_STATUS);
+  EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+
+  const auto after = standin::layers(image);
+  ASSERT_EQ(after.size(), before.size() + 1);
+  const gint32 created = after[0];
+  EXPECT_EQ(a.layer(), created);
+  ASSERT_NE(standin::find(created), nullptr);
+  EXPECT_EQ(standin::find(created)->name, "Chart__");
+  EXPECT_TRUE(standin::calls.messages.empty());
+  EXPECT_EQ(standin::calls.progress_label, "Warp ...");
+  EXPECT_EQ(gegl_inits, 1);
+  EXPECT_EQ(gegl_exits, 1);
+  EXPECT_EQ(standin::extra_refs(src), 0);
+  EXPECT_EQ(standin::extra_refs(created), 0);
+}
+
+TEST_F(Plugin, WrongParameterCountIsACallingError) {
+  // A successful call first, so a stale layer ID would show.
+  ASSERT_EQ(call_run(make_params(image, src, "Warp", kSquare)).status(),
+            GIMP_PDB_SUCCESS);
+  const warp_vals sentinel = distinct_vals();
+
+  for (gint count : {22, 24}) {
+    SCOPED_TRACE(count);
+    standin::calls = standin::record();
+    vals = sentinel;
+    std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
+    p.resize(24, p[22]);
+    const auto items = standin::items();
+    const answer a = call_run(p.data(), count);
+    ASSERT_EQ(a.n, 2);
+    EXPECT_EQ(a.values[0].type, GIMP_PDB_STATUS);
+    EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR);
+    EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+    EXPECT_EQ(a.layer(), -1);
+    const std::string message = "Wrong Number of Parameters - there are " +
+                                std::to_string(count) + " - need 23";
+    EXPECT_EQ(standin::calls.messages, std::vector<std::string>{message});
+    EXPECT_TRUE(same_vals(vals, sentinel));
+    EXPECT_EQ(standin::items(), items);
+    EXPECT_EQ(standin::calls.progress_init, 0);
+  }
+}
+
+TEST_F(Plugin, FewerThanThreeParametersAreRefusedWithoutReadingThem) {
+  const auto items = standin::items();
+  const answer none = call_run(nullptr, 0);
+  ASSERT_EQ(none.n, 2);
+  EXPECT_EQ(none.values[0].type, GIMP_PDB_STATUS);
+  EXPECT_EQ(none.status(), GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(none.layer(), -1);
+  EXPECT_TRUE(logged("Wrong Number of Parameters - there are 0 - need 23"));
+
+  std::vector<GimpParam> two = make_params(image, src, "Warp", kSquare);
+  two.resize(2);
+  two.shrink_to_fit();
+  standin::calls = standin::record();
+  const answer a = call_run(two.data(), 2);
+  ASSERT_EQ(a.n, 2);
+  EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(a.layer(), -1);
+  EXPECT_EQ(standin::calls.messages,
+            std::vector<std::string>{
+                "Wrong Number of Parameters - there are 2 - need 23"});
+  EXPECT_EQ(standin::items(), items);
+  EXPECT_EQ(gegl_inits, gegl_exits);
+}
+
+TEST_F(Plugin, InteractiveAndLastValuesPassThroughWithoutALayer) {
+  struct mode_case {
+    gint32 mode;
+    const char *message;
+  };
+  for (const mode_case m :
+       {mode_case{GIMP_RUN_INTERACTIVE, "run interactive . . ."},
+        mode_case{GIMP_RUN_WITH_LAST_VALS, "run with last values . . ."}}) {
+    SCOPED_TRACE(m.message);
+    for (gint count : {3, 23}) {
+      standin::calls = standin::record();
+      gegl_inits = gegl_exits = 0;
+      std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
+      p[0].data.d_int32 = m.mode;
+      const auto items = standin::items();
+      const answer a = call_run(p.data(), count);
+      ASSERT_EQ(a.n, 2);
+      EXPECT_EQ(a.values[0].type, GIMP_PDB_STATUS);
+      EXPECT_EQ(a.status(), GIMP_PDB_PASS_THROUGH);
+      EXPECT_EQ(standin::calls.messages, std::vector<std::string>{m.message});
+      EXPECT_EQ(standin::items(), items);
+      EXPECT_EQ(standin::calls.progress_init, 0);
+      EXPECT_EQ(standin::calls.undo_group_start, 0);
+      EXPECT_EQ(gegl_inits, 1);
+      EXPECT_EQ(gegl_exits, 1);
+    }
+  }
+}
+
+TEST_F(Plugin, UnknownRunModeAsksForNonInteractive) {
+  std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
+  p[0].data.d_int32 = 3;
+  const auto items = standin::items();
+  const answer a = call_run(p);
+  ASSERT_EQ(a.n, 2);
+  EXPECT_EQ(a.status(), GIMP_PDB_PASS_THROUGH);
+  EXPECT_EQ(standin::calls.messages,
+            std::vector<std::string>{"Wrong run-mode - need non-interactive"});
+  EXPECT_EQ(standin::items(), items);
+  EXPECT_EQ(gegl_inits, gegl_exits);
+}
+
+// ---------------------------------------------------------------- settings
+
+TEST_F(Plugin, CoordinatesAreNarrowedToFloatAndFlagsReadAsBytes) {
+  coords c = kSquare;
+  c[0] = 0.1;  // sx0
+  c[9] = 5.3;  // dy0
+  const answer a = call_run(make_params(image, src, "Warp", c, 1, 255, 255));
+  EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(vals.sx0, 0.1f);
+  EXPECT_EQ(vals.dy0, 5.3f);
+  EXPECT_EQ(vals.sy0, 4.0f);
+  EXPECT_EQ(vals.dx3, 6.0f);
+  EXPECT_EQ(vals.dy3, 17.0f);
+  EXPECT_EQ(vals.interpolation, 1);
+  EXPECT_EQ(vals.pre_blur, 255);
+  EXPECT_EQ(vals.anti_aliasing, 255);
+
+  // 2^24 + 1 has no float: it rounds to 2^24, which is then refused.
+  c = kSquare;
+  c[15] = 16777217.0;  // dy3
+  standin::calls = standin::record();
+  const answer big = call_run(make_params(image, src, "Warp", c, 255));
+  EXPECT_EQ(vals.dy3, 16777216.0f);
+  EXPECT_EQ(vals.interpolation, 255);
+  EXPECT_EQ(big.status(), GIMP_PDB_CALLING_ERROR);
+}
+
+TEST_F(Plugin, EveryCornerParameterLandsInItsField) {
+  coords c;
+  for (int i = 0; i < 16; ++i) c[i] = 3.0 + i * 0.75;
+  call_run(make_params(image, src, "Warp", c, 0));
+  const float got[16] = {vals.sx0, vals.sy0, vals.sx1, vals.sy1,
+                         vals.sx2, vals.sy2, vals.sx3, vals.sy3,
+                         vals.dx0, vals.dy0, vals.dx1, vals.dy1,
+                         vals.dx2, vals.dy2, vals.dx3, vals.dy3};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(got[i], float(c[i])) << i;
+  EXPECT_EQ(vals.interpolation, 0);
+}
+
+TEST_F(Plugin, StoredDataIsTakenOnlyWhenItIsExactlyARecord) {
+  warp_vals stored = distinct_vals();
+  stored.progress_name = reinterpret_cast<const char *>(uintptr_t(0x10));
+  const auto bytes = [&](size_t n) {
+    std::vector<unsigned char> b(n, 0x5a);
+    const auto *raw = reinterpret_cast<const unsigned char *>(&stored);
+    std::copy(raw, raw + std::min(n, sizeof stored), b.begin());
+    return b;
+  };
+
+  for (gint32 mode : {GIMP_RUN_INTERACTIVE, GIMP_RUN_WITH_LAST_VALS}) {
+    SCOPED_TRACE(mode);
+    std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
+    p[0].data.d_int32 = mode;
+
+    for (size_t n : {size_t(0), sizeof stored - 4, sizeof stored + 8}) {
+      SCOPED_TRACE(n);
+      vals = warp_vals{};
+      vals.sx0 = 1.5f;
+      const warp_vals before = vals;
+      standin::has_stored_data = n != 0;
+      standin::stored_data = bytes(n);
+      EXPECT_EQ(call_run(p).status(), GIMP_PDB_PASS_THROUGH);
+      EXPECT_TRUE(same_vals(vals, before));
+    }
+
+    vals = warp_vals{};
+    standin::has_stored_data = true;
+    standin::stored_data = bytes(sizeof stored);
+    EXPECT_EQ(call_run(p).status(), GIMP_PDB_PASS_THROUGH);
+    warp_vals expected = stored;
+    expected.progress_name = nullptr;  // another process's pointer
+    EXPECT_TRUE(same_vals(vals, expected));
+    EXPECT_EQ(vals.progress_name, nullptr);
+    EXPECT_EQ(vals.dy3, stored.dy3);
+    EXPECT_EQ(vals.anti_aliasing, 9);
+  }
+}
+
+TEST_F(Plugin, FailedInsertionIsAnExecutionErrorWithoutALayer) {
+  standin::fail_insert = true;
+  const auto items = standin::items();
+  const answer a = call_run(make_params(image, src, "Warp", kSquare));
+  ASSERT_EQ(a.n, 2);
+  EXPECT_EQ(a.status(), GIMP_PDB_EXECUTION_ERROR);
+  EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+  EXPECT_EQ(a.layer(), -1);
+  EXPECT_EQ(standin::items(), items);
+  EXPECT_EQ(standin::extra_refs(src), 0);
+  EXPECT_EQ(standin::calls.undo_group_start, standin::calls.undo_group_end);
+  EXPECT_EQ(gegl_inits, 1);
+  EXPECT_EQ(gegl_exits, 1);
+}
+
+TEST_F(Plugin, NullProgressLabelRenders) {
+  const answer a = call_run(make_params(image, src, nullptr, kSquare));
+  EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(vals.progress_name, nullptr);
+  ASSERT_NE(standin::find(a.layer()), nullptr);
+  EXPECT_EQ(standin::layers(image)[0], a.layer());
+  EXPECT_EQ(standin::calls.progress_init, 1);
+}
+
+// ----------------------------------------------------------------- refusals
+
+// A refused call answers CALLING_ERROR with no layer, says why, and leaves
+// the image, its buffers and its undo history as they were.
+class Refusal : public Plugin {
+ protected:
+  void expect_refused(const std::vector<GimpParam> &p,
+                      const std::string &message_part) {
+    standin::calls = standin::record();
+    const auto items = standin::items();
+    const auto layers = standin::layers(image);
+    const auto pixels = standin::read(src);
+    const answer a = call_run(p);
+    ASSERT_EQ(a.n, 2);
+    EXPECT_EQ(a.values[0].type, GIMP_PDB_STATUS);
+    EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR);
+    EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+    EXPECT_EQ(a.layer(), -1);
+    ASSERT_EQ(standin::calls.messages.size(), 1u);
+    EXPECT_NE(lower(standin::calls.messages[0]).find(message_part),
+              std::string::npos)
+        << standin::calls.messages[0];
+    EXPECT_EQ(standin::items(), items);
+    EXPECT_EQ(standin::layers(image), layers);
+    EXPECT_EQ(standin::read(src), pixels);
+    EXPECT_EQ(standin::extra_refs(src), 0);
+    EXPECT_EQ(standin::calls.undo_group_start, standin::calls.undo_group_end);
+    EXPECT_EQ(standin::calls.progress_init, 0);
+    EXPECT_EQ(gegl_inits, gegl_exits);
+  }
+};
+
+TEST_F(Refusal, UnknownInterpolation) {
+  // A successful call first, so a stale layer ID would show.
+  ASSERT_EQ(call_run(make_params(image, src, "Warp", kSquare)).status(),
+            GIMP_PDB_SUCCESS);
+  for (guint8 interp : {4, 5, 128, 255}) {
+    SCOPED_TRACE(int(interp));
+    expect_refused(make_params(image, src, "Warp", kSquare, interp),
+                   "unknown interpolation!");
+    EXPECT_EQ(standin::calls.messages,
+              std::vector<std::string>{"unknown interpolation!"});
+  }
+}
+
+TEST_F(Refusal, CoordinatesThatAreNotFiniteOrTooLarge) {
+  const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
+                        std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity(),
+                        1e39,  // beyond float
+                        -1e300,
+                        8388609.0,
+                        -8388609.0};
+  for (int i = 0; i < 16; ++i) {
+    for (double value : bad) {
+      SCOPED_TRACE(::testing::Message()
+                   << "parameter " << 4 + i << " = " << value);
+      coords c = kSquare;
+      c[i] = value;
+      expect_refused(make_params(image, src, "Warp", c), "coordinate");
+    }
+  }
+}
+
+TEST_F(Plugin, CoordinatesUpToTwoToTheTwentyThirdAreAccepted) {
+  for (double value : {8388608.0, -8388608.0}) {
+    SCOPED_TRACE(value);
+    coords c = kSquare;
+    c[2] = value;  // sx1: a far source corner, a small destination
+    const answer a = call_run(make_params(image, src, "Warp", c, 0));
+    EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+    EXPECT_NE(standin::find(a.layer()), nullptr);
+  }
+}
+
+TEST_F(Refusal, DestinationTooLargeForALayer) {
+  const coords wide = {4, 4, 14,     4, 14,     14, 4, 14,
+                       0, 0, 600000, 0, 600000, 4,  0, 4};
+  const coords tall = {4, 4, 14, 4, 14, 14,     4, 14,
+                       0, 0, 4,  0, 4,  600000, 0, 600000};
+  const coords huge = {4, 4, 14,    4, 14,    14,    4, 14,
+                       0, 0, 40000, 0, 40000, 40000, 0, 40000};
+  for (const coords &c : {wide, tall, huge})
+    expect_refused(make_params(image, src, "Warp", c), "large");
+}
+
+TEST_F(Refusal, DrawableThatIsNotALayerOfTheImage) {
+  const gint32 channel = standin::add_channel(image, "Mask", 32, 32);
+  expect_refused(make_params(image, channel, "Warp", kSquare), "layer");
+
+  const gint32 other_image = standin::add_image();
+  const gint32 other =
+      standin::add_layer(other_image, "Other", GIMP_RGBA_IMAGE, 32, 32);
+  expect_refused(make_params(image, other, "Warp", kSquare), "layer");
+  EXPECT_EQ(standin::layers(other_image), std::vector<gint32>{other});
+
+  expect_refused(make_params(image, 9999, "Warp", kSquare), "layer");
+}
+
+TEST_F(Refusal, IndexedDrawable) {
+  const gint32 indexed =
+      standin::add_layer(image, "Palette", GIMP_INDEXED_IMAGE, 32, 32);
+  expect_refused(make_params(image, indexed, "Warp", kSquare), "indexed");
+  const gint32 indexed_alpha =
+      standin::add_layer(image, "PaletteA", GIMP_INDEXEDA_IMAGE, 32, 32);
+  expect_refused(make_params(image, indexed_alpha, "Warp", kSquare), "indexed");
+}
+
+}  // namespace
