@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -81,11 +82,6 @@ GeglRectangle source_fetch_box(const bounds *sb) {
   return r;
 }
 
-struct band {
-  std::vector<unsigned char> pixels;
-  bool done = false;
-};
-
 struct render_job {
   const warp *w;
   const interpolation *proto;
@@ -93,7 +89,12 @@ struct render_job {
   int32_t width;   // destination box
   int32_t height;
   int32_t bpp;
-  std::vector<band> bands;
+  size_t stride;   // bytes per destination row
+  // The whole layer, allocated once: fresh memory for every band would cost
+  // a page fault per page per band.
+  std::unique_ptr<unsigned char[]> pixels;
+  int32_t band_count;
+  std::vector<char> band_done;  // guarded by `lock`
   std::atomic<int32_t> next_band{0};
   std::atomic<int64_t> pixels_done{0};
   int64_t report_step;  // pixels of work between progress reports
@@ -101,16 +102,15 @@ struct render_job {
   std::condition_variable wake;
 };
 
-void render_band(render_job &job, interpolation *in, int32_t index,
-                 band *b) {
+void render_band(render_job &job, interpolation *in, int32_t index) {
   const bounds *db = job.w->dst->bounds;
   const int32_t row0 = index * BAND_ROWS;
   const int32_t rows = std::min(BAND_ROWS, job.height - row0);
-  const size_t stride = size_t(job.width) * size_t(job.bpp);
+  unsigned char *band = job.pixels.get() + size_t(row0) * job.stride;
   // Zero is what a new layer holds: unrendered pixels keep it.
-  b->pixels.assign(stride * size_t(rows), 0);
+  std::memset(band, 0, job.stride * size_t(rows));
   for (int32_t r = 0; r < rows; ++r) {
-    unsigned char *row = b->pixels.data() + size_t(r) * stride;
+    unsigned char *row = band + size_t(r) * job.stride;
     const int32_t y = db->y0 + row0 + r;
     for (int32_t c = 0; c < job.width; ++c)
       render_pixel(job.w, in, db->x0 + c, y, row + size_t(c) * job.bpp);
@@ -129,12 +129,11 @@ void render_worker(render_job *job) {
   in.buffers[1].valid = 0;
   in.memory = &job->source;
 
-  const int32_t count = int32_t(job->bands.size());
-  for (int32_t i; (i = job->next_band.fetch_add(1)) < count;) {
-    render_band(*job, &in, i, &job->bands[size_t(i)]);
+  for (int32_t i; (i = job->next_band.fetch_add(1)) < job->band_count;) {
+    render_band(*job, &in, i);
     {
       std::lock_guard<std::mutex> hold(job->lock);
-      job->bands[size_t(i)].done = true;
+      job->band_done[size_t(i)] = 1;
     }
     job->wake.notify_one();
   }
@@ -163,37 +162,41 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
   job.source = {source.data(), fetch.x, fetch.y, fetch.width, fetch.height,
                 w->bpp};
 
-  job.bands.resize(size_t((job.height + BAND_ROWS - 1) / BAND_ROWS));
+  job.stride = size_t(job.width) * size_t(job.bpp);
+  job.pixels.reset(new unsigned char[job.stride * size_t(job.height)]);
+  job.band_count = (job.height + BAND_ROWS - 1) / BAND_ROWS;
+  job.band_done.assign(size_t(job.band_count), 0);
   // At least one report per ten columns' worth of work.
   job.report_step = std::max<int64_t>(1, int64_t(10) * job.height);
 
   if (threads <= 0) threads = int32_t(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min<int32_t>(threads, int32_t(job.bands.size())));
+  threads = std::max(1, std::min(threads, job.band_count));
   std::vector<std::thread> workers;
   for (int32_t t = 0; t < threads; ++t)
     workers.emplace_back(render_worker, &job);
 
   const int64_t total = int64_t(job.width) * job.height;
-  const size_t stride = size_t(job.width) * size_t(job.bpp);
-  size_t written = 0;
+  int32_t written = 0;
   int64_t reported = 0;
-  while (written < job.bands.size()) {
+  while (written < job.band_count) {
     std::unique_lock<std::mutex> hold(job.lock);
     job.wake.wait_for(hold, std::chrono::milliseconds(20), [&] {
-      return job.bands[written].done ||
+      return job.band_done[size_t(written)] ||
              job.pixels_done.load() - reported >= job.report_step;
     });
-    size_t ready = written;
-    while (ready < job.bands.size() && job.bands[ready].done) ++ready;
+    int32_t ready = written;
+    while (ready < job.band_count && job.band_done[size_t(ready)]) ++ready;
     hold.unlock();
 
-    for (; written < ready; ++written) {
-      const int32_t row0 = int32_t(written) * BAND_ROWS;
-      const int32_t rows = std::min(BAND_ROWS, job.height - row0);
+    // Finished bands in one transfer, while later ones render.
+    if (ready > written) {
+      const int32_t row0 = written * BAND_ROWS;
+      const int32_t rows = std::min(ready * BAND_ROWS, job.height) - row0;
       const GeglRectangle rect = {0, row0, job.width, rows};
       gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format,
-                      job.bands[written].pixels.data(), int(stride));
-      std::vector<unsigned char>().swap(job.bands[written].pixels);
+                      job.pixels.get() + size_t(row0) * job.stride,
+                      int(job.stride));
+      written = ready;
     }
     const int64_t done = job.pixels_done.load();
     // The finish reports 1.0 once the layer is complete.
