@@ -12,9 +12,9 @@ ctest --test-dir build --output-on-failure -j"$(nproc)"
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 bash scripts/build.sh build-asan -DTESSAFORM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-# GLib, GEGL and babl keep process-lifetime allocations that LeakSanitizer
-# would report; our own leaks are caught by the GIMP layer's leak warnings.
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
 
 echo "== end-to-end tests in GIMP"
