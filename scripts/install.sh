@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs the Tessaform plug-in into a GIMP 2.10 profile.
+set -euo pipefail
+
+usage() {
+  cat <<EOF
+usage: $(basename "$0") [BINARY] [PROFILE_DIR]
+  BINARY       the built plug-in (default: build/tessaform)
+  PROFILE_DIR  the GIMP 2.10 profile to install into
+               (default: \${GIMP2_DIRECTORY:-\$HOME/.config/GIMP/2.10})
+Copies BINARY to PROFILE_DIR/plug-ins/tessaform/tessaform with its exec bit.
+GIMP registers it at its next start.
+EOF
+}
+
+case "${1:-}" in
+  -h|--help) usage; exit 0 ;;
+esac
+if [ $# -gt 2 ]; then
+  usage >&2
+  exit 2
+fi
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+binary=${1:-$root/build/tessaform}
+profile=${2:-${GIMP2_DIRECTORY:-$HOME/.config/GIMP/2.10}}
+
+if [ ! -f "$binary" ]; then
+  echo "install: no plug-in binary at $binary (build it first: bash scripts/build.sh)" >&2
+  exit 1
+fi
+
+# GIMP sets up a profile only when its folder does not exist yet: creating
+# plug-ins/ first would leave it without its default files.
+if [ ! -d "$profile" ]; then
+  gimp=$(command -v gimp-console-2.10 || command -v gimp-console || true)
+  if [ -z "$gimp" ]; then
+    echo "install: $profile does not exist; start GIMP 2.10 once to create it" >&2
+    exit 1
+  fi
+  echo "install: creating the GIMP profile $profile"
+  GIMP2_DIRECTORY=$profile timeout 300 "$gimp" -i -d -f -b "(gimp-quit 0)" >/dev/null 2>&1 || true
+  if [ ! -d "$profile" ]; then
+    echo "install: GIMP did not create $profile" >&2
+    exit 1
+  fi
+fi
+
+target=$profile/plug-ins/tessaform
+mkdir -p "$target"
+# GIMP registers only executable plug-ins, and re-queries one whose mtime is
+# newer than its record, so a fresh copy (not a preserved mtime) is wanted.
+install -m 755 "$binary" "$target/tessaform.new"
+mv -f "$target/tessaform.new" "$target/tessaform"
+echo "install: $target/tessaform"
