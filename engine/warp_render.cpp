@@ -196,6 +196,8 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
       gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format,
                       job.pixels.get() + size_t(row0) * job.stride,
                       int(job.stride));
+      // Send the finished tiles to GIMP now rather than all at the end.
+      gegl_buffer_flush(w->dst->pixel_buffer);
       written = ready;
     }
     const int64_t done = job.pixels_done.load();
