@@ -48,9 +48,14 @@ bounds get_drawable_bounds(gint32 drawable) {
   return b;
 }
 
-int32_t bounds_width(const bounds *b) { return b->x1 - b->x0; }
+// Differences in 64 bits: a saturated box must not overflow.
+int32_t bounds_width(const bounds *b) {
+  return saturate_int32(static_cast<double>(int64_t(b->x1) - b->x0));
+}
 
-int32_t bounds_height(const bounds *b) { return b->y1 - b->y0; }
+int32_t bounds_height(const bounds *b) {
+  return saturate_int32(static_cast<double>(int64_t(b->y1) - b->y0));
+}
 
 void bounds_init(struct bounds *b, region *r) {
   b->owner = r;
@@ -59,9 +64,8 @@ void bounds_init(struct bounds *b, region *r) {
     struct bounds extent = get_drawable_bounds(r->drawable);
     bounds_intersection(b, &extent);
   }
-  // 64-bit difference: a saturated box must not overflow here either.
-  b->width = saturate_int32(static_cast<double>(int64_t(b->x1) - b->x0));
-  b->height = saturate_int32(static_cast<double>(int64_t(b->y1) - b->y0));
+  b->width = bounds_width(b);
+  b->height = bounds_height(b);
 }
 
 gint32 new_layer(gint32 image, gint32 drawable, int32_t width,

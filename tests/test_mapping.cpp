@@ -143,6 +143,10 @@ TEST(BoundsBox, WidthAndHeightAreEdgeDifferences) {
   b = box(15, 8, 10, 8);  // inverted and empty
   EXPECT_EQ(bounds_width(&b), -5);
   EXPECT_EQ(bounds_height(&b), 0);
+  // A saturated box's extent does not fit 32 bits: it saturates too.
+  b = box(INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN);
+  EXPECT_EQ(bounds_width(&b), INT32_MAX);
+  EXPECT_EQ(bounds_height(&b), INT32_MIN);
 }
 
 // ------------------------------------------------------------ the mapping
