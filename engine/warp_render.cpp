@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -141,7 +142,9 @@ void render_worker(render_job *job) {
 
 // GIMP and GEGL are called from this thread only: it reads the source,
 // reports progress and writes finished bands while the workers render.
-void render_fast(warp *w, interpolation *in, int32_t threads) {
+// Returns false, having written nothing, when the memory it needs cannot be
+// had.
+bool render_fast(warp *w, interpolation *in, int32_t threads) {
   const bounds *db = w->dst->bounds;
   render_job job;
   job.w = w;
@@ -149,12 +152,18 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
   job.width = db->width;
   job.height = db->height;
   job.bpp = w->bpp;
-  if (job.width <= 0 || job.height <= 0) return;
+  if (job.width <= 0 || job.height <= 0) return true;
 
   const GeglRectangle fetch = source_fetch_box(w->src->bounds);
-  std::vector<unsigned char> source(
-      size_t(fetch.width) * size_t(fetch.height) * size_t(w->bpp) +
-      PIXEL_MAX_BYTES);
+  std::vector<unsigned char> source;
+  try {
+    source.resize(size_t(fetch.width) * size_t(fetch.height) *
+                      size_t(w->bpp) + PIXEL_MAX_BYTES);
+    job.stride = size_t(job.width) * size_t(job.bpp);
+    job.pixels.reset(new unsigned char[job.stride * size_t(job.height)]);
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
   const GeglRectangle local = {fetch.x - in->offset_x, fetch.y - in->offset_y,
                                fetch.width, fetch.height};
   gegl_buffer_get(w->gegl_buffer, &local, 1.0, w->format, source.data(),
@@ -162,8 +171,6 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
   job.source = {source.data(), fetch.x, fetch.y, fetch.width, fetch.height,
                 w->bpp};
 
-  job.stride = size_t(job.width) * size_t(job.bpp);
-  job.pixels.reset(new unsigned char[job.stride * size_t(job.height)]);
   job.band_count = (job.height + BAND_ROWS - 1) / BAND_ROWS;
   job.band_done.assign(size_t(job.band_count), 0);
   // At least one report per ten columns' worth of work.
@@ -172,8 +179,13 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
   if (threads <= 0) threads = int32_t(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, job.band_count));
   std::vector<std::thread> workers;
-  for (int32_t t = 0; t < threads; ++t)
-    workers.emplace_back(render_worker, &job);
+  try {
+    for (int32_t t = 0; t < threads; ++t)
+      workers.emplace_back(render_worker, &job);
+  } catch (const std::exception &) {
+    // Render on the threads that did start, or on this one.
+    if (workers.empty()) render_worker(&job);
+  }
 
   const int64_t total = int64_t(job.width) * job.height;
   int32_t written = 0;
@@ -208,6 +220,7 @@ void render_fast(warp *w, interpolation *in, int32_t threads) {
     }
   }
   for (auto &t : workers) t.join();
+  return true;
 }
 
 }  // namespace
@@ -217,10 +230,9 @@ void warp_render(warp *w, interpolation *in,
   const bounds *db = w->dst->bounds;
   if (w->pre_blur && in->allow_blur) pdb_plug_in_blur(w);
 
-  if (options && options->straightforward)
+  if ((options && options->straightforward) ||
+      !render_fast(w, in, options ? options->threads : 0))
     render_straightforward(w, in);
-  else
-    render_fast(w, in, options ? options->threads : 0);
 
   buffer_free(in->current);
   const gint32 layer = w->dst->drawable;
