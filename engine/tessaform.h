@@ -235,6 +235,7 @@ void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options);
+void warp_release(warp *w);
 
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.

@@ -119,7 +119,9 @@ void warp_convert(const warp *w, float x, float y, float *sx, float *sy) {
                 sy);
 }
 
-static void warp_release(warp *w) {
+// Gives up both regions' buffer references, the destination's first, so the
+// rendered pixels reach GIMP; a reference not taken is skipped.
+void warp_release(warp *w) {
   if (w->dst->pixel_buffer) g_object_unref(w->dst->pixel_buffer);
   if (w->src->pixel_buffer) g_object_unref(w->src->pixel_buffer);
   w->dst->pixel_buffer = nullptr;

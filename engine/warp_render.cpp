@@ -256,13 +256,9 @@ void warp_render(warp *w, interpolation *in,
     render_straightforward(w, in);
 
   buffer_free(in->current);
-  const gint32 layer = w->dst->drawable;
-  g_object_unref(w->dst->pixel_buffer);
-  g_object_unref(w->src->pixel_buffer);
-  w->dst->pixel_buffer = nullptr;
-  w->src->pixel_buffer = nullptr;
+  warp_release(w);
   gimp_displays_flush();
-  gimp_drawable_update(layer, 0, 0, db->width, db->height);
+  gimp_drawable_update(w->dst->drawable, 0, 0, db->width, db->height);
   gimp_progress_update(1.0);
   gimp_progress_end();
 }
