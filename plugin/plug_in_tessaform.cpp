@@ -107,6 +107,13 @@ static const char *drawable_check(gint32 image, gint32 drawable) {
   if (gimp_drawable_is_indexed(drawable))
     return "indexed drawables are not supported: convert the image to RGB or "
            "grey first";
+  // The new layer goes into the drawable's group; GIMP ends a plug-in that
+  // writes into a group whose content is locked, at any level above it.
+  for (gint32 group = gimp_item_get_parent(drawable); group != -1;
+       group = gimp_item_get_parent(group))
+    if (gimp_item_get_lock_content(group))
+      return "the drawable is in a layer group whose content is locked (lock "
+             "pixels): unlock the group first";
   return nullptr;
 }
 

@@ -145,6 +145,7 @@ check_log "no critical warning" "-CRITICAL" none
 check_log "no batch error outside the checks" "batch command experienced an execution error" none
 if ran refusals; then
   check_log "interpolation refusal says why" "unknown interpolation!" some
+  check_log "locked group refusal names the lock" "content is locked" some
 fi
 if ran run_modes; then
   check_log "interactive mode logged" "run interactive . . ." some

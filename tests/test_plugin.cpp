@@ -536,6 +536,27 @@ TEST_F(Refusal, DrawableThatIsNotALayerOfTheImage) {
   expect_refused(make_params(image, 9999, "Warp", kSquare), "layer");
 }
 
+TEST_F(Refusal, DrawableInAGroupWhoseContentIsLocked) {
+  const gint32 outer = standin::add_group(image, "Outer");
+  const gint32 inner = standin::add_group(image, "Inner", outer);
+  const gint32 layer = standin::add_layer(image, "Inside", GIMP_RGBA_IMAGE,
+                                          32, 32, 0, 0, inner);
+  standin::find(inner)->lock_content = true;
+  expect_refused(make_params(image, layer, "Warp", kSquare), "locked");
+  // A lock two levels up reaches the new layer as well.
+  standin::find(inner)->lock_content = false;
+  standin::find(outer)->lock_content = true;
+  expect_refused(make_params(image, layer, "Warp", kSquare), "locked");
+  EXPECT_EQ(standin::layers(image, inner), std::vector<gint32>{layer});
+  // A locked drawable is only read: that is allowed.
+  standin::find(outer)->lock_content = false;
+  standin::find(layer)->lock_content = true;
+  const answer a = call_run(make_params(image, layer, "Warp", kSquare));
+  EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(standin::layers(image, inner),
+            (std::vector<gint32>{a.layer(), layer}));
+}
+
 TEST_F(Refusal, IndexedDrawable) {
   const gint32 indexed =
       standin::add_layer(image, "Palette", GIMP_INDEXED_IMAGE, 32, 32);

@@ -63,6 +63,28 @@
           (e2e-refused "layer of another image" image (cadr other) e2e-from e2e-to 0)
           (check "the other image unchanged" (list (cadr other)) (layers-of (car other)))))))
 
+  ; GIMP ends a plug-in that writes into a group whose content is locked.
+  (group "layer group with its content locked"
+    (lambda ()
+      (let* ((image (car (gimp-image-new 16 12 RGB)))
+             (outer (car (gimp-layer-group-new image)))
+             (inner (car (gimp-layer-group-new image)))
+             (src (car (gimp-layer-new image 16 12 RGBA-IMAGE "src" 100 LAYER-MODE-NORMAL))))
+        (gimp-image-insert-layer image outer 0 0)
+        (gimp-image-insert-layer image inner outer 0)
+        (gimp-image-insert-layer image src inner 0)
+        (gimp-item-set-lock-content inner TRUE)
+        (e2e-refused "locked parent group" image src e2e-from e2e-to 0)
+        (check "locked parent group: its layers unchanged" (list src) (children-of inner))
+        (gimp-item-set-lock-content inner FALSE)
+        (gimp-item-set-lock-content outer TRUE)
+        (e2e-refused "locked group two levels up" image src e2e-from e2e-to 0)
+        (check "locked group two levels up: layers unchanged" (list src) (children-of inner))
+        (gimp-item-set-lock-content outer FALSE)
+        (check "unlocked groups: the call adds one layer" 2
+               (begin (tessaform image src e2e-from e2e-to 0)
+                      (length (children-of inner)))))))
+
   (group "indexed image"
     (lambda ()
       (let* ((im (make-image 16 12 RGB-IMAGE 16 12 0 0 #f))

@@ -236,6 +236,11 @@ gint32 gimp_item_get_parent(gint32 id) {
   return it ? it->parent : -1;
 }
 
+gboolean gimp_item_get_lock_content(gint32 id) {
+  auto *it = find(id);
+  return it && it->lock_content;
+}
+
 gint32 gimp_item_get_image(gint32 id) {
   auto *it = find(id);
   return it ? it->image : -1;

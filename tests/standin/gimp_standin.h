@@ -22,6 +22,7 @@ struct item {
   GeglBuffer *buffer = nullptr;  // owned by the stand-in
   bool is_layer = true;
   bool is_group = false;
+  bool lock_content = false;
   bool inserted = false;
   gint32 parent = -1;
   double opacity = 100.0;
