@@ -129,18 +129,19 @@ void run(const gchar *, gint nparams, const GimpParam *param,
   static GimpParam values[2];
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
 
+  // Every answer carries a layer ID: -1 unless a layer was made.
   *nreturn_vals = 2;
   *return_vals = values;
   values[0].type = GIMP_PDB_STATUS;
   values[0].data.d_status = status;
+  values[1].type = GIMP_PDB_INT32;
+  values[1].data.d_int32 = -1;
 
   // Run mode, image and drawable come first; a call without them cannot
   // even be dispatched.
   if (nparams < 3 || !param) {
     wrong_parameter_count(nparams);
     values[0].data.d_status = GIMP_PDB_CALLING_ERROR;
-    values[1].type = GIMP_PDB_INT32;
-    values[1].data.d_int32 = -1;
     return;
   }
 
@@ -185,15 +186,11 @@ void run(const gchar *, gint nparams, const GimpParam *param,
         status = tessaform_render(image, drawable, &vals, &layer,
                                   &render_options);
       }
-      values[1].type = GIMP_PDB_INT32;
       values[1].data.d_int32 = layer;
     } else {
       log_message("Wrong run-mode - need non-interactive");
       status = GIMP_PDB_PASS_THROUGH;
     }
-  } else if (run_mode == GIMP_RUN_NONINTERACTIVE) {
-    values[1].type = GIMP_PDB_INT32;
-    values[1].data.d_int32 = -1;
   }
 
   values[0].data.d_status = status;

@@ -303,6 +303,9 @@ TEST_F(Plugin, InteractiveAndLastValuesPassThroughWithoutALayer) {
         mode_case{GIMP_RUN_WITH_LAST_VALS, "run with last values . . ."}}) {
     SCOPED_TRACE(m.message);
     for (gint count : {3, 23}) {
+      // A successful call first, so a stale layer ID would show.
+      ASSERT_EQ(call_run(make_params(image, src, "Warp", kSquare)).status(),
+                GIMP_PDB_SUCCESS);
       standin::calls = standin::record();
       gegl_inits = gegl_exits = 0;
       std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
@@ -312,6 +315,8 @@ TEST_F(Plugin, InteractiveAndLastValuesPassThroughWithoutALayer) {
       ASSERT_EQ(a.n, 2);
       EXPECT_EQ(a.values[0].type, GIMP_PDB_STATUS);
       EXPECT_EQ(a.status(), GIMP_PDB_PASS_THROUGH);
+      EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+      EXPECT_EQ(a.layer(), -1);
       EXPECT_EQ(standin::calls.messages, std::vector<std::string>{m.message});
       EXPECT_EQ(standin::items(), items);
       EXPECT_EQ(standin::calls.progress_init, 0);
@@ -323,12 +328,17 @@ TEST_F(Plugin, InteractiveAndLastValuesPassThroughWithoutALayer) {
 }
 
 TEST_F(Plugin, UnknownRunModeAsksForNonInteractive) {
+  ASSERT_EQ(call_run(make_params(image, src, "Warp", kSquare)).status(),
+            GIMP_PDB_SUCCESS);
+  standin::calls = standin::record();
   std::vector<GimpParam> p = make_params(image, src, "Warp", kSquare);
   p[0].data.d_int32 = 3;
   const auto items = standin::items();
   const answer a = call_run(p);
   ASSERT_EQ(a.n, 2);
   EXPECT_EQ(a.status(), GIMP_PDB_PASS_THROUGH);
+  EXPECT_EQ(a.values[1].type, GIMP_PDB_INT32);
+  EXPECT_EQ(a.layer(), -1);
   EXPECT_EQ(standin::calls.messages,
             std::vector<std::string>{"Wrong run-mode - need non-interactive"});
   EXPECT_EQ(standin::items(), items);
