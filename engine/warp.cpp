@@ -16,15 +16,17 @@
 void warp_label(char *out, size_t size, const char *progress_name) {
   static const char suffix[] = " ...";
   const size_t room = size - sizeof suffix;  // the suffix and the terminator
-  size_t n = progress_name ? std::strlen(progress_name) : 0;
+  // GIMP refuses a progress text that is not UTF-8: bad bytes become U+FFFD.
+  gchar *text = progress_name ? g_utf8_make_valid(progress_name, -1) : nullptr;
+  size_t n = text ? std::strlen(text) : 0;
   if (n > room) {
     n = room;
     // Never leave half a UTF-8 character behind.
-    while (n > 0 && (static_cast<unsigned char>(progress_name[n]) & 0xC0) == 0x80)
-      --n;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   }
-  if (n) std::memcpy(out, progress_name, n);
+  if (n) std::memcpy(out, text, n);
   std::memcpy(out + n, suffix, sizeof suffix);
+  g_free(text);
 }
 
 const Babl *warp_format_8bit(const Babl *format) {

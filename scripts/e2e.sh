@@ -143,6 +143,9 @@ check_log "no plug-in crashed" "Plug-in crashed" none
 check_log "no leaked GEGL buffers" "GeglBuffers leaked" none
 check_log "no critical warning" "-CRITICAL" none
 check_log "no batch error outside the checks" "batch command experienced an execution error" none
+if ran new_layer; then
+  check_log "a label that is not UTF-8 reaches the progress bar" "gimp-progress-init" none
+fi
 if ran refusals; then
   check_log "interpolation refusal says why" "unknown interpolation!" some
   check_log "locked group refusal names the lock" "content is locked" some

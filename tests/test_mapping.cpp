@@ -580,4 +580,26 @@ TEST_F(WarpLabel, CutNeverSplitsACharacter) {
   EXPECT_EQ(label, name.substr(0, 98) + " ...");
 }
 
+TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  // A stray byte, a lead byte without its continuation, an encoded
+  // surrogate (what Script-Fu makes of integer->char 55296).
+  EXPECT_EQ(build("a\xFF" "b"), "a" + fffd + "b ...");
+  EXPECT_EQ(build("\xC3z"), fffd + "z ...");
+  const std::string surrogate = build("x\xED\xA0\x80y");
+  EXPECT_TRUE(g_utf8_validate(surrogate.c_str(), -1, nullptr)) << surrogate;
+  EXPECT_EQ(surrogate.find('\xED'), std::string::npos);
+
+  // Each bad byte grows to three: the cut still falls between characters.
+  const size_t room = WARP_LABEL_SIZE - 1 - 4;
+  for (size_t lead : {size_t(0), size_t(1), size_t(2)}) {
+    const std::string name = std::string(lead, 'a') + std::string(60, '\xFF');
+    const std::string label = build(name.c_str());
+    EXPECT_TRUE(g_utf8_validate(label.c_str(), -1, nullptr)) << lead;
+    size_t whole = lead;
+    while (whole + 3 <= room) whole += 3;
+    EXPECT_EQ(label.size(), whole + 4) << lead;
+  }
+}
+
 }  // namespace

@@ -87,4 +87,19 @@
         (let ((layer (tessaform image src e2e-src-quad (rect 4 3 14 11) 0)))
           (check "new layer at top level, above the drawable" (list grp layer src)
                  (layers-of image))
-          (check "group unchanged" (list inner) (children-of grp)))))))
+          (check "group unchanged" (list inner) (children-of grp))))))
+
+  ; Script-Fu encodes the lone surrogate 55296 as bytes that are not UTF-8,
+  ; which GIMP refuses in a progress text; scripts/e2e.sh checks its output.
+  (group "progress label that is not UTF-8"
+    (lambda ()
+      (let* ((im (e2e-pattern-image RGBA-IMAGE 16 12 0 0))
+             (image (car im)) (src (cadr im))
+             (label (string #\a (integer->char 55296) #\b))
+             (answer (apply plug-in-tessaform
+                            (append (list RUN-NONINTERACTIVE image src label)
+                                    (flatten-points e2e-src-quad)
+                                    (flatten-points (rect 4 3 14 11))
+                                    (list 1 0 0)))))
+        (check "renders the new layer on top" (list (car answer) src)
+               (layers-of image))))))
