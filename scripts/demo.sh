@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 build=${BUILD_DIR:-build}
-bash scripts/build.sh "$build" -DTESSAFORM_TESTS=OFF >/dev/null
+bash scripts/build.sh "$build" -DTESSAFORM_TESTS=OFF -DTESSAFORM_WERROR=OFF >/dev/null
 
 out=${DEMO_OUT:-$PWD/out/demo}
 mkdir -p "$out"

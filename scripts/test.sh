@@ -7,11 +7,12 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 echo "== unit tests"
-bash scripts/build.sh build
+bash scripts/build.sh build -DTESSAFORM_WERROR=ON
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-bash scripts/build.sh build-asan -DTESSAFORM_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+bash scripts/build.sh build-asan -DTESSAFORM_SANITIZE=ON -DTESSAFORM_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
