@@ -224,6 +224,17 @@ struct warp_render_options {
   int32_t threads;          // fast path: number of render threads, 0 = cores
 };
 
+// Test-only faults in the fast render path; the plug-in never sets them.
+// An allowance of -1 lets everything through; n lets the first n through and
+// fails the rest. The engine counts the failures it made.
+struct warp_render_faults {
+  int32_t allocations_allowed;    // pixel memory blocks
+  int32_t thread_starts_allowed;  // render threads
+  int32_t allocations_failed;
+  int32_t thread_starts_failed;
+};
+extern warp_render_faults warp_render_fault_injection;
+
 GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
                             const warp_vals *vals, gint32 *layer);
 GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,

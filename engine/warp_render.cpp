@@ -8,12 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include <sys/mman.h>
 
 #include "tessaform.h"
+
+warp_render_faults warp_render_fault_injection = {-1, -1, 0, 0};
 
 namespace {
 
@@ -69,6 +73,13 @@ void render_straightforward(warp *w, interpolation *in) {
 
 // ---------------------------------------------------------------- fast path
 
+// Whether the event numbered `index` (from 0) of a kind is made to fail.
+bool fault_injected(int32_t allowed, int32_t index, int32_t *failed) {
+  if (allowed < 0 || index < allowed) return false;
+  ++*failed;
+  return true;
+}
+
 // Rows per band: GIMP's tile height, so each finished band fills whole tiles
 // that can travel to GIMP while later bands are still rendering.
 constexpr int32_t BAND_ROWS = 64;
@@ -89,11 +100,11 @@ GeglRectangle source_fetch_box(const bounds *sb) {
 // fifth of a big call). Null data when the memory cannot be had.
 struct pixel_memory {
   unsigned char *data = nullptr;
-  explicit pixel_memory(size_t bytes) {
+  pixel_memory(size_t bytes, bool fail) {
     const size_t huge = size_t(2) << 20;
     const size_t rounded = (bytes + huge - 1) / huge * huge;
     void *p = nullptr;
-    if (posix_memalign(&p, huge, rounded) != 0) return;
+    if (fail || posix_memalign(&p, huge, rounded) != 0) return;
     madvise(p, rounded, MADV_HUGEPAGE);
     data = static_cast<unsigned char *>(p);
   }
@@ -177,8 +188,13 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   const size_t source_bytes =
       size_t(fetch.width) * size_t(fetch.height) * size_t(w->bpp);
   job.stride = size_t(job.width) * size_t(job.bpp);
-  pixel_memory source(source_bytes + PIXEL_MAX_BYTES);
-  pixel_memory layer(job.stride * size_t(job.height));
+  warp_render_faults &faults = warp_render_fault_injection;
+  pixel_memory source(source_bytes + PIXEL_MAX_BYTES,
+                      fault_injected(faults.allocations_allowed, 0,
+                                     &faults.allocations_failed));
+  pixel_memory layer(job.stride * size_t(job.height),
+                     fault_injected(faults.allocations_allowed, 1,
+                                    &faults.allocations_failed));
   if (!source.data || !layer.data) return false;
   job.pixels = layer.data;
 
@@ -193,7 +209,11 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
                 w->bpp};
 
   job.band_count = (job.height + BAND_ROWS - 1) / BAND_ROWS;
-  job.band_done.assign(size_t(job.band_count), 0);
+  try {
+    job.band_done.assign(size_t(job.band_count), 0);
+  } catch (const std::bad_alloc &) {
+    return false;  // nothing written yet: the one-pixel path takes over
+  }
   // At least one report per ten columns' worth of work.
   job.report_step = std::max<int64_t>(1, int64_t(10) * job.height);
 
@@ -201,8 +221,13 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   threads = std::max(1, std::min(threads, job.band_count));
   std::vector<std::thread> workers;
   try {
-    for (int32_t t = 0; t < threads; ++t)
+    for (int32_t t = 0; t < threads; ++t) {
+      if (fault_injected(faults.thread_starts_allowed, t,
+                         &faults.thread_starts_failed))
+        throw std::system_error(
+            std::make_error_code(std::errc::resource_unavailable_try_again));
       workers.emplace_back(render_worker, &job);
+    }
   } catch (const std::exception &) {
     // Render on the threads that did start, or on this one.
     if (workers.empty()) render_worker(&job);

@@ -54,8 +54,79 @@ void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
 class FastPath : public ::testing::Test {
  protected:
   void SetUp() override { standin::reset(); }
-  void TearDown() override { standin::reset(); }
+  void TearDown() override {
+    warp_render_fault_injection = {-1, -1, 0, 0};
+    standin::reset();
+  }
+
+  // A random RGBA source and a slanted destination of 1100 rows: 18 bands,
+  // enough for three threads to interleave.
+  void tall_case(int interpolation) {
+    image = standin::add_image();
+    src = standin::add_layer(image, "Tall", GIMP_RGBA_IMAGE, 61, 47, 5, 9);
+    std::mt19937 rng(1100);
+    std::vector<unsigned char> pixels(61 * 47 * 4);
+    for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+    standin::write(src, pixels);
+    v = warp_vals{};
+    v.progress_name = "tall";
+    v.interpolation = interpolation;
+    const float s[8] = {8, 11, 63, 13, 60, 54, 6, 50};
+    const float d[8] = {3, -20, 41, -12, 47, 1080, -2, 1071};
+    set_corners(&v.sx0, s);
+    set_corners(&v.dx0, d);
+  }
+
+  gint32 image = -1, src = -1;
+  warp_vals v{};
 };
+
+TEST_F(FastPath, TallDestinationOnThreeThreads) {
+  for (int interpolation : {1, 3}) {
+    tall_case(interpolation);
+    const layer_result slow = render(image, src, v, {1, 1});
+    const layer_result fast = render(image, src, v, {0, 3});
+    ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+    ASSERT_GE(slow.height, 1000);
+    // Most of the box is rendered.
+    EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
+              std::ptrdiff_t(slow.pixels.size() / 2));
+    EXPECT_EQ(fast.pixels, slow.pixels) << "interpolation " << interpolation;
+  }
+}
+
+// Without its memory the fast path hands over to the one-pixel path; with
+// fewer threads than asked for it renders on those that started, or alone.
+TEST_F(FastPath, SameBytesWhenMemoryOrThreadStartsFail) {
+  tall_case(2);
+  const layer_result slow = render(image, src, v, {1, 1});
+  ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+  struct fault_case {
+    warp_render_faults faults;
+    int32_t allocations_failed, thread_starts_failed;
+  };
+  const fault_case cases[] = {
+      {{0, -1, 0, 0}, 2, 0},  // neither the source copy nor the layer
+      {{1, -1, 0, 0}, 1, 0},  // the layer only: the source copy is freed
+      {{-1, 0, 0, 0}, 0, 1},  // no thread: the calling thread renders
+      {{-1, 1, 0, 0}, 0, 1},  // one thread of three; the loop stops there
+  };
+  for (const fault_case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << "allocations "
+                                      << c.faults.allocations_allowed
+                                      << ", threads "
+                                      << c.faults.thread_starts_allowed);
+    warp_render_fault_injection = c.faults;
+    const layer_result fast = render(image, src, v, {0, 3});
+    EXPECT_EQ(fast.status, GIMP_PDB_SUCCESS);
+    EXPECT_EQ(warp_render_fault_injection.allocations_failed,
+              c.allocations_failed);
+    EXPECT_EQ(warp_render_fault_injection.thread_starts_failed,
+              c.thread_starts_failed);
+    EXPECT_EQ(fast.pixels, slow.pixels);
+    EXPECT_EQ(standin::extra_refs(src), 0);
+  }
+}
 
 TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
   const GimpImageType types[] = {GIMP_GRAY_IMAGE, GIMP_GRAYA_IMAGE,
