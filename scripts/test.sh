@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Every test: unit tests (plain, then under ASan and UBSan), then the
-# end-to-end tests in headless GIMP.
+# Every test: unit tests (plain, then under ASan and UBSan), the fast path's
+# tests under TSan, then the end-to-end tests in headless GIMP.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +17,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+
+echo "== fast-path tests under ThreadSanitizer"
+bash scripts/build.sh build-tsan -DTESSAFORM_TSAN=ON -DTESSAFORM_WERROR=ON
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -R '^FastPath\.'
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform
