@@ -142,7 +142,6 @@ void path_procedure_run(gint nparams, const GimpParam *param,
       return;
     }
   }
-  gimp_set_data(PATH_PROCEDURE_NAME, &settings, sizeof settings);
 
   warp_vals settings_vals{};
   settings_vals.progress_name = "Quadrangle Warp";
@@ -163,5 +162,8 @@ void path_procedure_run(gint nparams, const GimpParam *param,
   values[0].data.d_status =
       plugin_render(image, drawable, &settings_vals, &layer);
   values[1].data.d_int32 = layer;
+  // Only settings that rendered are worth repeating.
+  if (values[0].data.d_status == GIMP_PDB_SUCCESS)
+    gimp_set_data(PATH_PROCEDURE_NAME, &settings, sizeof settings);
   gegl_exit();
 }

@@ -730,9 +730,13 @@ TEST_F(PathRun, UnusablePathIsACallingErrorWithoutDialogOrLayer) {
   }
   const answer none = call_path_run(path_params(image, src, -1));
   EXPECT_EQ(none.status(), GIMP_PDB_CALLING_ERROR);
+  // A known path with an unknown interpolation: refused, and not remembered.
+  const gint32 good = standin::add_path(image, {kDst});
+  EXPECT_EQ(call_path_run(path_params(image, src, good, 7)).status(),
+            GIMP_PDB_CALLING_ERROR);
   EXPECT_EQ(standin::layers(image), before);
   EXPECT_EQ(dialog.runs, 0);
-  EXPECT_EQ(gegl_inits, 0);
+  EXPECT_EQ(standin::calls.set_data_name, "");
 }
 
 TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
