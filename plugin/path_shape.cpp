@@ -1,6 +1,8 @@
 // Reading a path's anchors as quadrangles.
 #include "path_shape.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 
 void path_shape_init(path_shape *shape, bool has_path) {
@@ -33,6 +35,14 @@ bool path_shape_usable(const path_shape *shape, bool *whole_layer) {
   return *whole_layer || two_quads;
 }
 
+// Anchors beyond float's range become infinities, which the settings check
+// refuses, rather than an undefined conversion.
+static float narrow(double d) {
+  if (d > FLT_MAX) return HUGE_VALF;
+  if (d < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(d);
+}
+
 void path_shape_corners(const path_shape *shape, int ox, int oy, int w, int h,
                         warp_vals *vals) {
   bool whole = false;
@@ -50,16 +60,15 @@ void path_shape_corners(const path_shape *shape, int ox, int oy, int w, int h,
       dst[i] = shape->anchor[4 + i];
     }
   }
-  // The same narrowing as corners that arrive as parameters.
   float *const s[8] = {&vals->sx0, &vals->sy0, &vals->sx1, &vals->sy1,
                        &vals->sx2, &vals->sy2, &vals->sx3, &vals->sy3};
   float *const d[8] = {&vals->dx0, &vals->dy0, &vals->dx1, &vals->dy1,
                        &vals->dx2, &vals->dy2, &vals->dx3, &vals->dy3};
   for (int i = 0; i < 4; ++i) {
-    *s[2 * i] = static_cast<float>(src[i].x);
-    *s[2 * i + 1] = static_cast<float>(src[i].y);
-    *d[2 * i] = static_cast<float>(dst[i].x);
-    *d[2 * i + 1] = static_cast<float>(dst[i].y);
+    *s[2 * i] = narrow(src[i].x);
+    *s[2 * i + 1] = narrow(src[i].y);
+    *d[2 * i] = narrow(dst[i].x);
+    *d[2 * i + 1] = narrow(dst[i].y);
   }
 }
 

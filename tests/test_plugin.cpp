@@ -631,6 +631,18 @@ TEST(PathShape, EightAnchorsInOneOrTwoStrokesAreSourceThenDestination) {
     EXPECT_EQ(v.dx1, 18);
     EXPECT_EQ(v.dy3, 17);
   }
+  // An anchor beyond float's range is carried as an infinity, which the
+  // settings check refuses.
+  const auto far = stroke_of({6, 5, 1e300, 5, 18, 17, 6, -1e300});
+  path_shape shape;
+  path_shape_init(&shape, true);
+  path_shape_add_stroke(&shape, far.data(), int(far.size()));
+  warp_vals v{};
+  v.interpolation = 1;
+  path_shape_corners(&shape, 0, 0, 8, 8, &v);
+  EXPECT_EQ(v.dx1, HUGE_VALF);
+  EXPECT_EQ(v.dy3, -HUGE_VALF);
+  EXPECT_NE(warp_vals_check(&v), nullptr);
 }
 
 TEST(PathShape, OtherShapesAreRefusedSayingWhatWasFound) {
