@@ -1,10 +1,12 @@
 // Registration of plug_in_tessaform and the run callback that checks a call,
 // fills the transform settings and answers with the status and the new layer.
 #include "plug_in_tessaform.h"
+#include "plug_in_tessaform_path.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 warp_vals vals;
 
@@ -61,6 +63,7 @@ void query() {
       "Tessaform developers", "Tessaform developers", "2019",
       "_Tessaform...", "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(args),
       G_N_ELEMENTS(layer_return_vals), args, layer_return_vals);
+  path_procedure_query();
 }
 
 static void log_message(const char *text) {
@@ -124,8 +127,34 @@ static void wrong_parameter_count(gint nparams) {
   log_message(text);
 }
 
-void run(const gchar *, gint nparams, const GimpParam *param,
+void plugin_gegl_start() {
+  // Start-up cost, measured per call: babl's conversion cache takes about
+  // 0.3 s to load and GEGL's operation modules about 0.25 s; this plug-in
+  // uses neither, only buffers and babl's own conversions.
+  // (POSIX setenv: GLib's warns once any thread exists, as in the tests.)
+  setenv("BABL_INHIBIT_CACHE", "1", 0);
+  setenv("GEGL_PATH", "/nonexistent/tessaform-needs-no-gegl-operations", 1);
+  gegl_init(nullptr, nullptr);
+}
+
+GimpPDBStatusType plugin_render(gint32 image, gint32 drawable,
+                                const warp_vals *settings, gint32 *layer) {
+  *layer = -1;
+  const char *refusal = warp_vals_check(settings);
+  if (!refusal) refusal = drawable_check(image, drawable);
+  if (refusal) {
+    log_message(refusal);
+    return GIMP_PDB_CALLING_ERROR;
+  }
+  return tessaform_render(image, drawable, settings, layer, &render_options);
+}
+
+void run(const gchar *name, gint nparams, const GimpParam *param,
          gint *nreturn_vals, GimpParam **return_vals) {
+  if (name && std::strcmp(name, PATH_PROCEDURE_NAME) == 0) {
+    path_procedure_run(nparams, param, nreturn_vals, return_vals);
+    return;
+  }
   static GimpParam values[2];
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
 
@@ -166,26 +195,12 @@ void run(const gchar *, gint nparams, const GimpParam *param,
     status = GIMP_PDB_PASS_THROUGH;
   }
 
-  // Start-up cost, measured per call: babl's conversion cache takes about
-  // 0.3 s to load and GEGL's operation modules about 0.25 s; this plug-in
-  // uses neither, only buffers and babl's own conversions.
-  // (POSIX setenv: GLib's warns once any thread exists, as in the tests.)
-  setenv("BABL_INHIBIT_CACHE", "1", 0);
-  setenv("GEGL_PATH", "/nonexistent/tessaform-needs-no-gegl-operations", 1);
-  gegl_init(nullptr, nullptr);
+  plugin_gegl_start();
 
   if (status == GIMP_PDB_SUCCESS) {
     if (run_mode == GIMP_RUN_NONINTERACTIVE) {
       gint32 layer = -1;
-      const char *refusal = warp_vals_check(&vals);
-      if (!refusal) refusal = drawable_check(image, drawable);
-      if (refusal) {
-        log_message(refusal);
-        status = GIMP_PDB_CALLING_ERROR;
-      } else {
-        status = tessaform_render(image, drawable, &vals, &layer,
-                                  &render_options);
-      }
+      status = plugin_render(image, drawable, &vals, &layer);
       values[1].data.d_int32 = layer;
     } else {
       log_message("Wrong run-mode - need non-interactive");

@@ -146,6 +146,10 @@ check_log "no batch error outside the checks" "batch command experienced an exec
 if ran new_layer; then
   check_log "a label that is not UTF-8 reaches the progress bar" "gimp-progress-init" none
 fi
+if ran path; then
+  check_log "a wrong path says what it holds and what is needed" \
+    "The path has one stroke of 3 anchors. Needed: one stroke of 4 anchors" some
+fi
 if ran refusals; then
   check_log "interpolation refusal says why" "unknown interpolation!" some
   check_log "locked group refusal names the lock" "content is locked" some
@@ -163,19 +167,24 @@ fi
 
 # The menu label, image types and menu paths are only recorded in pluginrc.
 rc=$GIMP2_DIRECTORY/pluginrc
-block=$(awk '/\(proc-def "plug_in_tessaform"/ {on = 1} on {print} on && /^ *[0-9]+ [0-9]+$/ {exit}' "$rc" 2>/dev/null)
-# The fields after the help, author, copyright and date lines.
-label=$(sed -n '7p' <<<"$block" | sed 's/^ *//')
-menu_paths=$(sed -n '8p' <<<"$block" | sed 's/^ *//')
-image_types=$(grep -A1 '(icon ' <<<"$block" | sed -n '2p' | sed 's/^ *//')
-counts=$(tail -n1 <<<"$block" | sed 's/^ *//')
+proc_block() {  # procedure name
+  awk -v head="(proc-def \"$1\" " 'index($0, head) {on = 1} on {print} on && /^ *[0-9]+ [0-9]+$/ {exit}' "$rc" 2>/dev/null
+}
 check_rc() {  # description, expected, got
   if [ "$2" = "$3" ]; then pass; else fail "pluginrc: $1" "$2" "$3"; fi
 }
-check_rc "menu label" '"_Tessaform..."' "$label"
-check_rc "no menu path" "0" "$menu_paths"
-check_rc "image types" '"RGB*, GRAY*"' "$image_types"
-check_rc "23 parameters, 1 return value" "23 1" "$counts"
+check_proc_rc() {  # procedure, label, menu paths (count, then each), counts
+  local block
+  block=$(proc_block "$1")
+  # The fields after the help, author, copyright and date lines.
+  check_rc "$1 menu label" "$2" "$(sed -n '7p' <<<"$block" | sed 's/^ *//')"
+  check_rc "$1 menu paths" "$3" "$(sed -n '/^ *"_\?[^"]*\.\.\."$/,/(icon /p' <<<"$block" | sed '1d;$d' | sed 's/^ *//' | paste -sd' ')"
+  check_rc "$1 image types" '"RGB*, GRAY*"' "$(grep -A1 '(icon ' <<<"$block" | sed -n '2p' | sed 's/^ *//')"
+  check_rc "$1 parameters and return values" "$4" "$(tail -n1 <<<"$block" | sed 's/^ *//')"
+}
+check_proc_rc plug_in_tessaform '"_Tessaform..."' "0" "23 1"
+check_proc_rc plug_in_tessaform_path '"Quadrangle Warp from _Path..."' \
+  '1 (menu-path "<Image>/Filters/Distorts")' "6 1"
 
 if [ $failed -gt 0 ]; then
   echo "---- GIMP output (warnings and errors)"

@@ -4,7 +4,9 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config libgimp2.0-dev libgegl-dev libbabl-dev
           libglib2.0-dev gimp libgtest-dev)
-[ "${TESSAFORM_WITH_IMAGEMAGICK:-0}" = 1 ] && packages+=(imagemagick)
+# The dialog test: GIMP's GUI on a virtual screen, keys typed into it,
+# screenshots, and the theme engine GIMP's themes draw with.
+packages+=(xvfb xdotool x11-apps imagemagick gtk2-engines-pixbuf)
 
 missing=()
 for p in "${packages[@]}"; do

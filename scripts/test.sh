@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: unit tests (plain, then under ASan and UBSan), the fast path's
-# tests under TSan, then the end-to-end tests in headless GIMP.
+# tests under TSan, the end-to-end tests in headless GIMP, then the dialog in
+# GIMP's GUI under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,6 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform
+
+echo "== the dialog in GIMP's GUI"
+bash scripts/gui_test.sh build/tessaform

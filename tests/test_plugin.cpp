@@ -1,6 +1,6 @@
 // The plug-in shell over the stand-in: what `query` registers, how `run`
 // answers every run mode, how it fills the settings, and the calls it
-// refuses before anything is created.
+// refuses before anything is created; then the path procedure.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "gimp_standin.h"
+#include "path_shape.h"
 #include "plug_in_tessaform.h"
+#include "plug_in_tessaform_path.h"
 
 // `run` brackets its work with gegl_init and gegl_exit. The real gegl_exit
 // tears babl down for the whole test process, so while `run` is under test
@@ -157,11 +159,12 @@ TEST(Registration, PlugInInfoHandsQueryAndRunToLibgimp) {
   EXPECT_EQ(PLUG_IN_INFO.run_proc, &run);
 }
 
-TEST(Registration, QueryInstallsOneProcedureAsGimpShouldSeeIt) {
+TEST(Registration, QueryInstallsTheMainProcedureAsGimpShouldSeeIt) {
   standin::reset();
   query();
   const auto &c = standin::calls;
-  EXPECT_EQ(c.install_calls, 1);
+  // The main procedure first; the path procedure is the second.
+  EXPECT_EQ(c.install_calls, 2);
   EXPECT_EQ(c.name, "plug_in_tessaform");
   EXPECT_EQ(c.blurb, "Transform a Quadrangle bilinear");
   EXPECT_EQ(c.help, "Transform a Quadrangle bilinear to another Quadrangle");
@@ -576,4 +579,243 @@ TEST_F(Refusal, IndexedDrawable) {
   expect_refused(make_params(image, indexed_alpha, "Warp", kSquare), "indexed");
 }
 
+// ------------------------------------------------------------ path procedure
+
+// The dialog as a person would answer it.
+struct dialog_script {
+  int runs = 0;
+  bool whole_layer_shown = false;
+  path_settings shown{};
+  bool ok = true;
+  path_settings chosen{2, 1};
+} dialog;
+
+// Control points of one stroke through the given anchors, with handles
+// that differ from them so that reading a handle as an anchor shows.
+std::vector<double> stroke_of(std::initializer_list<double> anchors) {
+  std::vector<double> out;
+  const std::vector<double> a(anchors);
+  for (size_t i = 0; i + 1 < a.size(); i += 2)
+    out.insert(out.end(), {a[i] - 1, a[i + 1] - 3, a[i], a[i + 1], a[i] + 2,
+                           a[i + 1] + 5});
+  return out;
+}
+
+const std::vector<double> kDst = stroke_of({6, 5, 18, 5, 18, 17, 6, 17});
+const std::vector<double> kSrc = stroke_of({4, 4, 14, 4, 14, 14, 4, 14});
+
+std::vector<GimpParam> path_params(gint32 image, gint32 drawable, gint32 path,
+                                   gint32 interp = 1, gint32 aa = 0,
+                                   gint32 mode = GIMP_RUN_NONINTERACTIVE) {
+  std::vector<GimpParam> p(6);
+  const GimpPDBArgType types[6] = {GIMP_PDB_INT32, GIMP_PDB_IMAGE,
+                                   GIMP_PDB_DRAWABLE, GIMP_PDB_VECTORS,
+                                   GIMP_PDB_INT32, GIMP_PDB_INT32};
+  const gint32 v[6] = {mode, image, drawable, path, interp, aa};
+  for (int i = 0; i < 6; ++i) {
+    p[i].type = types[i];
+    p[i].data.d_int32 = v[i];
+  }
+  return p;
+}
+
+answer call_path_run(const std::vector<GimpParam> &p) {
+  answer a;
+  inside_run = true;
+  run("plug_in_tessaform_path", gint(p.size()), p.data(), &a.n, &a.values);
+  inside_run = false;
+  return a;
+}
+
+TEST(PathShape, OneStrokeOfFourTakesTheWholeDrawable) {
+  path_shape shape;
+  path_shape_init(&shape, true);
+  path_shape_add_stroke(&shape, kDst.data(), int(kDst.size()));
+  bool whole = false;
+  ASSERT_TRUE(path_shape_usable(&shape, &whole));
+  EXPECT_TRUE(whole);
+  warp_vals v{};
+  path_shape_corners(&shape, 3, 7, 20, 10, &v);
+  const float want[16] = {3, 7, 23, 7, 23, 17, 3, 17, 6, 5, 18, 5, 18, 17, 6, 17};
+  const float got[16] = {v.sx0, v.sy0, v.sx1, v.sy1, v.sx2, v.sy2, v.sx3, v.sy3,
+                         v.dx0, v.dy0, v.dx1, v.dy1, v.dx2, v.dy2, v.dx3, v.dy3};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(got[i], want[i]) << i;
+}
+
+TEST(PathShape, EightAnchorsInOneOrTwoStrokesAreSourceThenDestination) {
+  std::vector<double> eight = kSrc;
+  eight.insert(eight.end(), kDst.begin(), kDst.end());
+  path_shape one, two;
+  path_shape_init(&one, true);
+  path_shape_add_stroke(&one, eight.data(), int(eight.size()));
+  path_shape_init(&two, true);
+  path_shape_add_stroke(&two, kSrc.data(), int(kSrc.size()));
+  path_shape_add_stroke(&two, kDst.data(), int(kDst.size()));
+  for (const path_shape *shape : {&one, &two}) {
+    bool whole = true;
+    ASSERT_TRUE(path_shape_usable(shape, &whole));
+    EXPECT_FALSE(whole);
+    warp_vals v{};
+    path_shape_corners(shape, 100, 100, 1, 1, &v);
+    EXPECT_EQ(v.sx1, 14);
+    EXPECT_EQ(v.sy3, 14);
+    EXPECT_EQ(v.dx1, 18);
+    EXPECT_EQ(v.dy3, 17);
+  }
+  // An anchor beyond float's range is carried as an infinity, which the
+  // settings check refuses.
+  const auto far = stroke_of({6, 5, 1e300, 5, 18, 17, 6, -1e300});
+  path_shape shape;
+  path_shape_init(&shape, true);
+  path_shape_add_stroke(&shape, far.data(), int(far.size()));
+  warp_vals v{};
+  v.interpolation = 1;
+  path_shape_corners(&shape, 0, 0, 8, 8, &v);
+  EXPECT_EQ(v.dx1, HUGE_VALF);
+  EXPECT_EQ(v.dy3, -HUGE_VALF);
+  EXPECT_NE(warp_vals_check(&v), nullptr);
+}
+
+TEST(PathShape, OtherShapesAreRefusedSayingWhatWasFound) {
+  const auto three = stroke_of({1, 1, 5, 1, 5, 5});
+  const auto five = stroke_of({1, 1, 5, 1, 5, 5, 1, 5, 0, 3});
+  struct { std::vector<std::vector<double>> strokes; bool has; const char *found; } cases[] = {
+      {{}, false, "The image has no path to use. Needed: one stroke of 4"},
+      {{}, true, "The path is empty."},
+      {{three}, true, "The path has one stroke of 3 anchors."},
+      {{five}, true, "The path has one stroke of 5 anchors."},
+      {{kSrc, kDst, kDst}, true, "The path has 3 strokes of 4, 4 and 4 anchors."},
+      {{three, five}, true, "The path has 2 strokes of 3 and 5 anchors."},
+      {{std::vector<double>(kSrc.begin(), kSrc.end() - 2)}, true, "not a curve"},
+  };
+  for (const auto &c : cases) {
+    path_shape shape;
+    path_shape_init(&shape, c.has);
+    for (const auto &s : c.strokes) path_shape_add_stroke(&shape, s.data(), int(s.size()));
+    bool whole = false;
+    EXPECT_FALSE(path_shape_usable(&shape, &whole)) << c.found;
+    char text[512];
+    path_shape_refusal(&shape, text, sizeof text);
+    EXPECT_NE(std::string(text).find(c.found), std::string::npos) << text;
+  }
+}
+
+TEST(Registration, PathProcedureIsInTheFiltersMenu) {
+  standin::reset();
+  query();
+  const auto &c = standin::calls;
+  ASSERT_EQ(c.installs.size(), 2u);
+  const auto &p = c.installs[1];
+  EXPECT_EQ(p.name, "plug_in_tessaform_path");
+  EXPECT_EQ(p.menu_label, "Quadrangle Warp from _Path...");
+  EXPECT_EQ(p.image_types, "RGB*, GRAY*");
+  using menu = std::pair<std::string, std::string>;
+  EXPECT_EQ(c.menus, std::vector<menu>{menu("plug_in_tessaform_path",
+                                            "<Image>/Filters/Distorts")});
+  const GimpPDBArgType types[6] = {GIMP_PDB_INT32, GIMP_PDB_IMAGE,
+                                   GIMP_PDB_DRAWABLE, GIMP_PDB_VECTORS,
+                                   GIMP_PDB_INT32, GIMP_PDB_INT32};
+  const char *names[6] = {"run-mode", "image", "drawable", "path",
+                          "interpolation", "anti-aliasing"};
+  ASSERT_EQ(p.params.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(p.params[i].type, types[i]) << i;
+    EXPECT_STREQ(p.params[i].name, names[i]);
+  }
+  ASSERT_EQ(p.return_vals.size(), 1u);
+  EXPECT_EQ(p.return_vals[0].type, GIMP_PDB_INT32);
+  EXPECT_STREQ(p.return_vals[0].name, "new_layer");
+  standin::reset();
+}
+
+class PathRun : public Plugin {
+ protected:
+  void SetUp() override {
+    Plugin::SetUp();
+    dialog = dialog_script{};
+  }
+  // The pixels plug_in_tessaform gives for the same corners, its layer
+  // removed again.
+  std::vector<unsigned char> main_result(const coords &c, guint8 interp) {
+    const answer a = call_run(make_params(image, src, "Warp", c, interp));
+    EXPECT_EQ(a.status(), GIMP_PDB_SUCCESS);
+    auto px = standin::read(a.layer());
+    gimp_image_remove_layer(image, a.layer());
+    return px;
+  }
+};
+
+TEST_F(PathRun, RendersWhatTheMainProcedureGivesForTheSameCorners) {
+  const auto want = main_result({0, 0, 32, 0, 32, 32, 0, 32, 6, 5, 18, 5, 18, 17, 6, 17}, 2);
+  const gint32 path = standin::add_path(image, {kDst});
+  const answer a = call_path_run(path_params(image, src, path, 2));
+  ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(standin::layers(image).front(), a.layer());
+  EXPECT_EQ(standin::read(a.layer()), want);
+  EXPECT_EQ(standin::calls.undo_group_start, 2);
+  EXPECT_EQ(gegl_inits, gegl_exits);
+  EXPECT_EQ(dialog.runs, 0);
+  EXPECT_EQ(standin::calls.set_data_name, "plug_in_tessaform_path");
+}
+
+TEST_F(PathRun, UnusablePathIsACallingErrorWithoutDialogOrLayer) {
+  const auto before = standin::layers(image);
+  const gint32 path = standin::add_path(image, {stroke_of({1, 1, 5, 1, 5, 5})});
+  for (gint32 mode : {GIMP_RUN_NONINTERACTIVE, GIMP_RUN_INTERACTIVE}) {
+    standin::calls.messages.clear();
+    const answer a = call_path_run(path_params(image, src, path, 1, 0, mode));
+    EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR);
+    EXPECT_TRUE(logged(
+        "The path has one stroke of 3 anchors. Needed: one stroke of 4 anchors "
+        "(the whole layer goes onto that quadrangle), or two strokes of 4 "
+        "anchors or one stroke of 8 (the source quadrangle, then the "
+        "destination)."));
+  }
+  const answer none = call_path_run(path_params(image, src, -1));
+  EXPECT_EQ(none.status(), GIMP_PDB_CALLING_ERROR);
+  // A known path with an unknown interpolation: refused, and not remembered.
+  const gint32 good = standin::add_path(image, {kDst});
+  EXPECT_EQ(call_path_run(path_params(image, src, good, 7)).status(),
+            GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(standin::layers(image), before);
+  EXPECT_EQ(dialog.runs, 0);
+  EXPECT_EQ(standin::calls.set_data_name, "");
+}
+
+TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
+  const gint32 path = standin::add_path(image, {kSrc, kDst});
+  const auto want = main_result(kSquare, 2);
+  const auto before = standin::layers(image);
+  // The path parameter is ignored interactively: the active path counts.
+  const answer a = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
+  ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(dialog.runs, 1);
+  EXPECT_FALSE(dialog.whole_layer_shown);
+  EXPECT_EQ(standin::read(a.layer()), want);
+  gimp_image_remove_layer(image, a.layer());
+
+  // Last values: the dialog's settings again, without the dialog.
+  const answer again = call_path_run(path_params(image, src, path, 0, 0, GIMP_RUN_WITH_LAST_VALS));
+  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(dialog.runs, 1);
+  EXPECT_EQ(standin::read(again.layer()), want);
+  gimp_image_remove_layer(image, again.layer());
+
+  // The dialog opens with the remembered settings; Cancel leaves all as it was.
+  dialog.ok = false;
+  const answer cancelled = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
+  EXPECT_EQ(cancelled.status(), GIMP_PDB_CANCEL);
+  EXPECT_EQ(dialog.shown.interpolation, 2);
+  EXPECT_EQ(dialog.shown.anti_aliasing, 1);
+  EXPECT_EQ(standin::layers(image), before);
+}
+
 }  // namespace
+
+bool path_dialog_run(path_settings *settings, bool whole_layer) {
+  ++dialog.runs;
+  dialog.whole_layer_shown = whole_layer;
+  dialog.shown = *settings;
+  if (dialog.ok) *settings = dialog.chosen;
+  return dialog.ok;
+}

@@ -386,7 +386,11 @@ void gimp_install_procedure(const gchar *name, const gchar *blurb,
                             gint n_params, gint n_return_vals,
                             const GimpParamDef *params,
                             const GimpParamDef *return_vals) {
-  ++calls.install_calls;
+  calls.installs.push_back({name, menu_label ? menu_label : "",
+                            image_types ? image_types : "", {}, {}});
+  capture_defs(calls.installs.back().params, n_params, params);
+  capture_defs(calls.installs.back().return_vals, n_return_vals, return_vals);
+  if (++calls.install_calls > 1) return;
   calls.name = name;
   calls.blurb = blurb;
   calls.help = help;
@@ -405,5 +409,19 @@ gint gimp_procedural_db_get_data_size(const gchar *) {
 gboolean gimp_procedural_db_get_data(const gchar *, gpointer data) {
   if (!standin::has_stored_data) return FALSE;
   std::memcpy(data, standin::stored_data.data(), standin::stored_data.size());
+  return TRUE;
+}
+
+gboolean gimp_procedural_db_set_data(const gchar *name, gconstpointer data,
+                                     guint32 size) {
+  standin::calls.set_data_name = name;
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  standin::stored_data.assign(bytes, bytes + size);
+  standin::has_stored_data = true;
+  return TRUE;
+}
+
+gboolean gimp_plugin_menu_register(const gchar *name, const gchar *path) {
+  standin::calls.menus.emplace_back(name, path);
   return TRUE;
 }

@@ -43,12 +43,20 @@ struct record {
   std::vector<std::string> messages;  // g_log output
   std::vector<std::string> procedures_run;
   std::vector<gint32> updated;  // drawables passed to gimp_drawable_update
-  // What gimp_install_procedure received.
+  // What gimp_install_procedure received for the first procedure; every
+  // procedure's name, label, types and tables are in `installs`.
   int install_calls = 0;
   std::string name, blurb, help, date, menu_label, image_types;
   GimpPDBProcType proc_type = GIMP_INTERNAL;
   std::vector<GimpParamDef> params;
   std::vector<GimpParamDef> return_vals;
+  struct installed {
+    std::string name, menu_label, image_types;
+    std::vector<GimpParamDef> params, return_vals;
+  };
+  std::vector<installed> installs;
+  std::vector<std::pair<std::string, std::string>> menus;  // name, menu path
+  std::string set_data_name;  // the latest gimp_set_data
 };
 
 extern record calls;
@@ -81,5 +89,10 @@ int bpp_of(GimpImageType type);
 std::vector<unsigned char> read(gint32 id, const Babl *format = nullptr);
 void write(gint32 id, const std::vector<unsigned char> &pixels,
            const Babl *format = nullptr);
+
+// A path of `image` whose strokes hold the given control points (x, y
+// pairs, handle, anchor, handle per anchor); made the active path if asked.
+gint32 add_path(gint32 image, const std::vector<std::vector<double>> &strokes,
+                bool active = true);
 
 }  // namespace standin

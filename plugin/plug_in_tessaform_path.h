@@ -1,0 +1,22 @@
+// plug_in_tessaform_path: the warp for people, from GIMP's menus, onto a
+// quadrangle drawn as a path.
+#pragma once
+
+#include "tessaform.h"
+
+extern const char PATH_PROCEDURE_NAME[];
+
+// What the dialog asks and last-values mode repeats; stored with
+// gimp_set_data under the procedure's name.
+struct path_settings {
+  gint32 interpolation;
+  gint32 anti_aliasing;
+};
+
+void path_procedure_query();
+void path_procedure_run(gint nparams, const GimpParam *param,
+                        gint *nreturn_vals, GimpParam **return_vals);
+
+// Starts GIMP's widgets and shows the dialog; false when the person
+// cancels. Defined by the dialog's own file.
+bool path_dialog_run(path_settings *settings, bool whole_layer);

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The path procedure's dialog in GIMP's GUI under Xvfb: opens it through an
+# interactive call, takes a screenshot, presses OK (Return) and checks the new
+# layer; opens it again, presses Cancel (Escape) and checks the image is
+# unchanged. A fresh private profile per run: a GUI GIMP that is killed
+# leaves crash-recovery state that blocks the next start.
+#   GUI_DOCS=1   copies the screenshot and the before/after pictures to docs/
+#   GUI_KEEP=1   keeps the temporary folder
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+shot_name="Quadrangle Warp from Path"
+
+# Inside Xvfb: GIMP in the background, the dialogs answered from here.
+if [ "${1:-}" = --inside ]; then
+  work=$2
+  gimp-2.10 -n -d -f \
+    -b "(begin (load \"$root/tests/e2e/lib.scm\") (load \"$root/tests/gui/path_dialog.scm\") (e2e-run \"gui\"))" \
+    -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1 &
+  gimp_pid=$!
+  find_dialog() {  # waits up to $1 s for the dialog; prints its window
+    local i win
+    for ((i = 0; i < $1 * 2; i++)); do
+      win=$(xdotool search --onlyvisible --name "^$shot_name\$" 2>/dev/null | head -n1)
+      [ -n "$win" ] && { echo "$win"; return 0; }
+      kill -0 "$gimp_pid" 2>/dev/null || return 1
+      sleep 0.5
+    done
+    return 1
+  }
+  answer() {  # key, name of the answer, seconds to wait for the dialog
+    local win
+    if ! win=$(find_dialog "$3"); then echo "NO-DIALOG $2" >>"$work/driver.log"; return 1; fi
+    sleep 1  # let GTK draw it
+    if [ "$2" = ok ]; then
+      xwd -id "$win" -silent | convert xwd:- "$work/pictures/dialog.png"
+      xwd -root -silent | convert xwd:- "$work/pictures/screen.png"
+    fi
+    # No window manager here: focus the dialog directly, then type.
+    xdotool windowfocus --sync "$win" key "$1"
+    echo "ANSWERED $2" >>"$work/driver.log"
+    for ((i = 0; i < 60; i++)); do
+      xdotool search --onlyvisible --name "^$shot_name\$" >/dev/null 2>&1 || return 0
+      sleep 0.5
+    done
+  }
+  # The first dialog waits for GIMP's start.
+  answer Return ok 240 && answer Escape cancel 60
+  for ((i = 0; i < 120; i++)); do
+    kill -0 "$gimp_pid" 2>/dev/null || break
+    sleep 0.5
+  done
+  if kill -0 "$gimp_pid" 2>/dev/null; then
+    echo "GIMP-DID-NOT-QUIT" >>"$work/driver.log"
+    kill -TERM "$gimp_pid"
+  fi
+  wait "$gimp_pid" 2>/dev/null
+  exit 0
+fi
+
+binary=$(realpath "${1:-$root/build/tessaform}" 2>/dev/null || true)
+for tool in xvfb-run xdotool xwd convert gimp-2.10 gimp-console-2.10; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "gui: $tool not found (bash scripts/setup.sh installs it)" >&2
+    echo "gui: 0 passed, 1 failed"
+    exit 1
+  fi
+done
+if [ -z "$binary" ] || [ ! -f "$binary" ]; then
+  echo "gui: no plug-in binary at ${1:-$root/build/tessaform}" >&2
+  echo "gui: 0 passed, 1 failed"
+  exit 1
+fi
+
+start_ns=$(date +%s%N)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessaform-gui.XXXXXX")
+cleanup() {
+  if [ "${GUI_KEEP:-0}" = 1 ]; then echo "gui: kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+mkdir -p "$work/results" "$work/pictures"
+
+export GIMP2_DIRECTORY=$work/profile
+timeout 300 gimp-console-2.10 -i -d -f -b '(gimp-quit 0)' >"$work/init.log" 2>&1
+bash "$root/scripts/install.sh" "$binary" "$GIMP2_DIRECTORY" >"$work/install.log" 2>&1
+# The console start registers every plug-in; the GUI start then only
+# queries the fresh one.
+timeout 300 gimp-console-2.10 -i -d -f -b '(gimp-quit 0)' >>"$work/init.log" 2>&1
+
+E2E_RESULTS=$work/results GUI_PICTURES=$work/pictures \
+  timeout 600 xvfb-run -a -s "-screen 0 1280x800x24" bash "$root/scripts/gui_test.sh" --inside "$work" </dev/null
+
+passed=0
+failed=0
+out=$work/results/gui.out
+if [ -s "$out" ]; then
+  while IFS=$'\t' read -r head expected got; do
+    case $head in
+      "PASS "*) passed=$((passed + 1)) ;;
+      "FAIL "*) failed=$((failed + 1))
+                printf 'FAIL %s\n     expected: %s\n     got:      %s\n' "${head#FAIL }" "$expected" "$got" ;;
+    esac
+  done <"$out"
+  grep -q '^END gui$' "$out" || { failed=$((failed + 1)); echo "FAIL the batch ran to its end"; }
+else
+  failed=$((failed + 1))
+  echo "FAIL the batch wrote its results"
+fi
+for answer in ok cancel; do
+  if grep -q "^ANSWERED $answer\$" "$work/driver.log" 2>/dev/null; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "FAIL the dialog appeared and was answered: $answer"
+  fi
+done
+if [ -s "$work/pictures/dialog.png" ]; then passed=$((passed + 1)); else
+  failed=$((failed + 1)); echo "FAIL screenshot of the dialog"
+fi
+for bad in "Plug-in crashed" "-CRITICAL" "GeglBuffers leaked"; do
+  if grep -qF -- "$bad" "$work/gimp.log"; then
+    failed=$((failed + 1)); echo "FAIL GIMP output has \"$bad\""
+  else
+    passed=$((passed + 1))
+  fi
+done
+if grep -q GIMP-DID-NOT-QUIT "$work/driver.log" 2>/dev/null; then
+  failed=$((failed + 1)); echo "FAIL GIMP quit at the end of the batch"
+fi
+
+if [ "${GUI_DOCS:-0}" = 1 ] && [ $failed -eq 0 ]; then
+  cp "$work/pictures/dialog.png" "$root/docs/path-dialog.png"
+  convert "$work/pictures/before.png" "$work/pictures/after.png" +append \
+    "$root/docs/path-before-after.png"
+  echo "gui: wrote docs/path-dialog.png and docs/path-before-after.png"
+fi
+if [ $failed -gt 0 ]; then
+  echo "---- GIMP output"; head -n 40 "$work/gimp.log"; echo "----"
+fi
+end_ns=$(date +%s%N)
+elapsed=$(( (end_ns - start_ns) / 1000000 ))
+printf 'gui: wall time %d.%03d s\n' $((elapsed / 1000)) $((elapsed % 1000))
+echo "gui: $passed passed, $failed failed"
+[ $failed -eq 0 ]
