@@ -1,4 +1,5 @@
 // tessaform-warp: GEGL's loaders and savers around the warp engine.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -104,7 +105,17 @@ bool save(GeglBuffer *buffer, const std::string &path, bool deep) {
   if (std::strcmp(saver, "gegl:png-save") == 0)
     gegl_node_set(writer, "bitdepth", deep ? 16 : 8, nullptr);
   gegl_node_link(source, writer);
-  gegl_node_process(writer);
+  {
+    // libpng warns on standard error about a chunk GEGL's saver asks for;
+    // success is judged by the file below.
+    const int saved_stderr = dup(STDERR_FILENO);
+    const int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
+    gegl_node_process(writer);
+    if (saved_stderr >= 0) dup2(saved_stderr, STDERR_FILENO);
+    if (saved_stderr >= 0) close(saved_stderr);
+    if (null_fd >= 0) close(null_fd);
+  }
 
   GStatBuf st;
   if (g_stat(tmp.c_str(), &st) != 0 || st.st_size == 0 ||

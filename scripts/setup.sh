@@ -3,8 +3,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libgimp2.0-dev libgegl-dev libbabl-dev
-          libglib2.0-dev gimp libgtest-dev)
-[ "${TESSAFORM_WITH_IMAGEMAGICK:-0}" = 1 ] && packages+=(imagemagick)
+          libglib2.0-dev gimp libgtest-dev imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

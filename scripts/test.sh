@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Every test: unit tests (plain, then under ASan and UBSan), then the
-# end-to-end tests in headless GIMP.
+# Every test: unit tests (plain, then under ASan and UBSan), the end-to-end
+# tests in headless GIMP, then the command-line tool against the plug-in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +19,6 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform
+
+echo "== tessaform-warp against the plug-in"
+bash scripts/cli-test.sh build
