@@ -143,13 +143,21 @@ void fill_vals(warp_vals *v, const cli_arguments &a, const GeglRectangle &e) {
   v->anti_aliasing = a.anti_aliasing;
 }
 
+// The format with the components of `format` and an alpha channel.
+const Babl *format_with_alpha(const Babl *format) {
+  char name[64];
+  g_snprintf(name, sizeof name, "%sA %s",
+             babl_get_name(babl_format_get_model(format)),
+             babl_get_name(babl_format_get_type(format, 0)));
+  return babl_format_with_space(name, babl_format_get_space(format));
+}
+
 // The destination box's pixels placed on a buffer of the input's extent:
-// transparent, or the input itself composited under them.
+// transparent around them, or the input composited under them.
 GeglBuffer *place(GeglBuffer *input, GeglBuffer *warped,
                   const GeglRectangle &box, bool over) {
   const GeglRectangle *extent = gegl_buffer_get_extent(input);
-  const Babl *format = gegl_buffer_get_format(input);
-  GeglBuffer *out = gegl_buffer_new(extent, format);
+  GeglBuffer *out = gegl_buffer_new(extent, gegl_buffer_get_format(input));
   if (!over) {
     // Only whole pixels move: a plain copy into the overlap keeps bytes.
     GeglRectangle from = {0, 0, box.width, box.height};
@@ -227,12 +235,21 @@ int run(const cli_arguments &a) {
   const GeglRectangle box = warp_destination_box(&vals);
   const GeglRectangle local = {0, 0, box.width, box.height};
   const Babl *format = gegl_buffer_get_format(input.get());
-  gegl_ref<GeglBuffer> warped(gegl_buffer_new(&local, format));
+  // Over an input without alpha, the warp runs on a copy with alpha, so that
+  // the pixels around the quadrangle stay clear instead of black.
+  gegl_ref<GeglBuffer> source(GEGL_BUFFER(g_object_ref(input.get())));
+  if (a.mode == OUTPUT_OVER && !babl_format_has_alpha(format)) {
+    source.reset(gegl_buffer_new(&extent, format_with_alpha(format)));
+    gegl_buffer_copy(input.get(), &extent, GEGL_ABYSS_NONE, source.get(),
+                     &extent);
+  }
+  gegl_ref<GeglBuffer> warped(
+      gegl_buffer_new(&local, gegl_buffer_get_format(source.get())));
   const warp_render_options options = {0, a.threads};
   progress_state progress;
   progress.start = std::chrono::steady_clock::now();
   const bool show = !a.quiet && isatty(STDERR_FILENO);
-  if (tessaform_warp(input.get(), &extent, warped.get(), &vals, &options,
+  if (tessaform_warp(source.get(), &extent, warped.get(), &vals, &options,
                      show ? progress_to_terminal : nullptr,
                      &progress) != WARP_SUCCESS) {
     std::fprintf(stderr, "tessaform-warp: the warp was refused\n");

@@ -208,8 +208,6 @@ struct warp {
   point e12;
 };
 
-
-
 // Largest coordinate magnitude whose float still resolves a half pixel.
 constexpr double WARP_COORD_LIMIT = 8388608.0;
 // Largest destination side accepted: GIMP's own limit on an image's side.
@@ -235,8 +233,8 @@ enum warp_status {
 GeglRectangle warp_destination_box(const warp_vals *vals);
 // Renders the source quadrangle of `source`, whose pixels lie over
 // `source_extent` in image coordinates, into `destination` over the
-// destination box; pixels outside the destination quadrangle are left as
-// they are. `options` and `progress` may be null.
+// destination box; pixels outside the destination quadrangle come out as a
+// new buffer holds them (zero). `options` and `progress` may be null.
 warp_status tessaform_warp(GeglBuffer *source,
                            const GeglRectangle *source_extent,
                            GeglBuffer *destination, const warp_vals *vals,

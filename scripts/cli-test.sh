@@ -50,6 +50,13 @@ check "--help gives 0" 0 "$(status_of --help)"
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
 check "default output has the input's size" "48x36" "$(identify -format %wx%h "$work/full.png")"
 
+# --over on an input without alpha: pixels of the box around the quadrangle
+# keep the input's colour instead of turning black.
+"$warp" "$work/rgb.png" "$work/over.png" --from "$from" --to "$to" --over --quiet
+pixel() { convert "$1" -set colorspace sRGB -format "%[pixel:p{$2}]" info:; }
+check "--over keeps the input around the quadrangle" \
+  "$(pixel "$work/rgb.png" 46,1)" "$(pixel "$work/over.png" 46,1)"
+
 # The plug-in's layers, in one GIMP start with a private profile.
 gimp=$(command -v gimp-console-2.10 || command -v gimp-console)
 export GIMP2_DIRECTORY=$work/profile

@@ -372,4 +372,43 @@ TEST(Warp, HigherPrecisionRendersThroughEightBits) {
     }
 }
 
+TEST(Warp, RefusedSettingsAndMissingBuffersLeaveTheDestinationAlone) {
+  const plain_layer src = add_source(kRgbA, 16, 12);
+  const quad q = rect(2, 2, 10, 9);
+  const warp_vals good = make_vals(q, q, 1);
+  const GeglRectangle box = warp_destination_box(&good);
+  const plain_layer dst = plain_new(kRgbA, box.width, box.height, box.x, box.y);
+  const std::vector<unsigned char> before(size_t(box.width) * box.height * 4, 77);
+  plain_write(dst, before);
+
+  warp_vals bad_interpolation = good;
+  bad_interpolation.interpolation = 4;
+  warp_vals not_finite = good;
+  not_finite.dx2 = std::nanf("");
+  for (const warp_vals *v : {&bad_interpolation, &not_finite}) {
+    EXPECT_EQ(tessaform_warp(src.buffer.get(), &src.extent, dst.buffer.get(), v,
+                             nullptr, nullptr, nullptr),
+              WARP_REFUSED);
+  }
+  EXPECT_EQ(tessaform_warp(nullptr, &src.extent, dst.buffer.get(), &good,
+                           nullptr, nullptr, nullptr),
+            WARP_REFUSED);
+  EXPECT_EQ(tessaform_warp(src.buffer.get(), &src.extent, nullptr, &good,
+                           nullptr, nullptr, nullptr),
+            WARP_REFUSED);
+  EXPECT_EQ(plain_read(dst), before);
+  EXPECT_EQ(plain_extra_refs(src), 0);
+  EXPECT_EQ(plain_extra_refs(dst), 0);
+}
+
+TEST(Warp, DestinationBoxIsTheGrownQuadrangleBox) {
+  // Corners grown by 1 along the centre rays reach 9.29 and 20.71.
+  const warp_vals v = make_vals(rect(0, 0, 5, 5), rect(10, 10, 20, 20), 0);
+  const GeglRectangle box = warp_destination_box(&v);
+  EXPECT_EQ(box.x, 9);
+  EXPECT_EQ(box.y, 9);
+  EXPECT_EQ(box.width, 13);
+  EXPECT_EQ(box.height, 13);
+}
+
 }  // namespace
