@@ -48,6 +48,7 @@ check "--help gives 0" 0 "$(status_of --help)"
 
 # The default output has the input's size; --crop the destination box's.
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
+check "output has the usual file mode" 644 "$(umask 022; "$warp" "$work/rgb.png" "$work/mode.png" --to "$to" --quiet; stat -c %a "$work/mode.png")"
 check "default output has the input's size" "48x36" "$(identify -format %wx%h "$work/full.png")"
 
 # --over on an input without alpha: pixels of the box around the quadrangle
