@@ -83,6 +83,11 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
   *layer = -1;
   if (vals->interpolation < 0 || vals->interpolation > 3)
     error("unknown interpolation!");
+  // Nothing is created for settings the engine would refuse.
+  if (const char *refusal = warp_vals_check(vals)) {
+    g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", refusal);
+    return GIMP_PDB_CALLING_ERROR;
+  }
 
   char label[WARP_LABEL_SIZE];
   warp_label(label, sizeof label, vals->progress_name);
@@ -106,7 +111,8 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
     if (!source.get() || !destination.get()) {
       status = GIMP_PDB_EXECUTION_ERROR;
     } else {
-      progress_shown = gimp_progress_init(label) || true;
+      gimp_progress_init(label);
+      progress_shown = true;
       if (tessaform_warp(source.get(), &source_extent, destination.get(), vals,
                          options, progress_to_gimp, nullptr) != WARP_SUCCESS)
         status = GIMP_PDB_EXECUTION_ERROR;

@@ -175,6 +175,21 @@ TEST_F(Render, FailedInsertionLeavesNothingBehind) {
   EXPECT_EQ(standin::calls.progress_init, standin::calls.progress_end);
 }
 
+TEST_F(Render, RefusedSettingsLeaveNoLayerAndSayWhy) {
+  const gint32 src = add_source(GIMP_RGBA_IMAGE, 32, 32);
+  warp_vals v = make_vals(rect(2, 2, 9, 9), rect(3, 3, 12, 12), 1);
+  v.dx1 = std::nanf("");
+  gint32 layer = 12345;
+  EXPECT_EQ(tessaform(image, src, &v, &layer), GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(layer, -1);
+  EXPECT_EQ(standin::layers(image), std::vector<gint32>{src});
+  EXPECT_EQ(standin::extra_refs(src), 0);
+  EXPECT_EQ(standin::calls.messages,
+            std::vector<std::string>{warp_vals_check(&v)});
+  EXPECT_EQ(standin::calls.undo_group_start, 0);
+  EXPECT_EQ(standin::calls.progress_init, 0);
+}
+
 // ------------------------------------------------------ calls and release
 
 TEST_F(Render, OneUndoGroupNoShadowAndEveryReferenceReleased) {
