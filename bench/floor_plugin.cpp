@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tessaform.h"
+#include "gimp_host.h"
 
 namespace {
 

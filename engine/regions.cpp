@@ -1,5 +1,5 @@
 // Regions: the integer box of a quadrangle and the source and destination
-// regions that tie a quadrangle to a drawable, its buffer and its solvers.
+// regions that tie a quadrangle to a buffer, a box and its solvers.
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -37,17 +37,6 @@ void bounds_intersection(bounds *b, const bounds *other) {
   if (b->y1 > other->y1) b->y1 = other->y1;
 }
 
-bounds get_drawable_bounds(gint32 drawable) {
-  bounds b{};
-  gint ox = 0, oy = 0;
-  gimp_drawable_offsets(drawable, &ox, &oy);
-  b.x0 = ox;
-  b.y0 = oy;
-  b.x1 = ox + gimp_drawable_width(drawable);
-  b.y1 = oy + gimp_drawable_height(drawable);
-  return b;
-}
-
 // Differences in 64 bits: a saturated box must not overflow.
 int32_t bounds_width(const bounds *b) {
   return saturate_int32(static_cast<double>(int64_t(b->x1) - b->x0));
@@ -61,57 +50,21 @@ void bounds_init(struct bounds *b, region *r) {
   b->owner = r;
   bounds_set(b, r->areal);
   if (r->is_source) {
-    struct bounds extent = get_drawable_bounds(r->drawable);
-    bounds_intersection(b, &extent);
+    bounds_intersection(b, &r->owner->source_extent);
   }
   b->width = bounds_width(b);
   b->height = bounds_height(b);
-}
-
-gint32 new_layer(gint32 image, gint32 drawable, int32_t width,
-                 int32_t height) {
-  GimpImageType type = gimp_drawable_type(drawable);
-  gchar *name = gimp_item_get_name(drawable);
-  gchar *layer_name = g_strconcat(name ? name : "", "__", nullptr);
-  gint32 layer = gimp_layer_new(image, layer_name, width, height, type, 100.0,
-                                GIMP_LAYER_MODE_NORMAL_LEGACY);
-  g_free(layer_name);
-  g_free(name);
-  return layer;
 }
 
 void region_init(region *r, warp *w, int32_t is_source) {
   r->owner = w;
   r->is_source = is_source;
   quad_grow(r->quad, r->areal, 1.0);
-  r->drawable = w->drawable;
   r->bpp = w->bpp;
   r->bounds = &r->bounds_store;
   bounds_init(r->bounds, r);
-  r->pixel_buffer = nullptr;
-
-  if (!is_source) {
-    gint32 layer =
-        new_layer(w->image, r->drawable, r->bounds->width, r->bounds->height);
-    gint32 source = r->drawable;
-    r->drawable = layer;
-    if (layer != -1) {
-      // Directly above the source, in the source's own parent: never inside
-      // a group that is being read.
-      gint32 parent = gimp_item_get_parent(source);
-      gint position = gimp_image_get_item_position(w->image, source);
-      if (gimp_image_insert_layer(w->image, layer, parent, position)) {
-        gimp_layer_set_offsets(layer, r->bounds->x0, r->bounds->y0);
-      } else {
-        gimp_item_delete(layer);
-        r->drawable = -1;
-      }
-    }
-  }
-
-  // The destination is a new layer of our own: rendering straight into its
-  // buffer keeps the result whole whatever selection the image has.
-  if (r->drawable != -1) r->pixel_buffer = gimp_drawable_get_buffer(r->drawable);
+  // The destination's buffer is the host's, handed over by the driver.
+  r->pixel_buffer = is_source ? w->gegl_buffer : nullptr;
   r->format = w->format;
 
   r->coord_u = &r->coord_u_store;

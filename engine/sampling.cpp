@@ -49,10 +49,9 @@ void interpolation_init(interpolation *in, warp *w) {
   in->previous = &in->buffers[1];
   in->allow_blur = 0;
   in->get_pixel_value = interpolation_get_pixel_value_blur;
-  in->offset_x = 0;
-  in->offset_y = 0;
+  in->offset_x = w->source_extent.x0;
+  in->offset_y = w->source_extent.y0;
   in->memory = nullptr;
-  gimp_drawable_offsets(w->drawable, &in->offset_x, &in->offset_y);
   buffer_init(in->current, in, 2);
 }
 

@@ -1,13 +1,13 @@
-// Tessaform engine: records and operations shared by the plug-in shell, the
-// engine sources and the tests. Geometry is pure; regions, the interpolator's
-// fetch and the render loop are the few places that talk to GIMP and GEGL.
+// Tessaform engine: records and operations shared by the hosts (the GIMP
+// plug-in, the command-line tool), the engine sources and the tests. Geometry
+// is pure; regions, the interpolator's fetch and the render loop work on GEGL
+// buffers and know nothing of GIMP.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include <gegl.h>
-#include <libgimp/gimp.h>
 
 // ---------------------------------------------------------------- geometry
 
@@ -64,15 +64,13 @@ struct bounds {
 
 void bounds_set(bounds *b, const point quad[4]);
 void bounds_intersection(bounds *b, const bounds *other);
-bounds get_drawable_bounds(gint32 drawable);
 int32_t bounds_width(const bounds *b);
 int32_t bounds_height(const bounds *b);
 
 struct region {
   warp *owner;
   int32_t is_source;
-  gint32 drawable;
-  GeglBuffer *pixel_buffer;
+  GeglBuffer *pixel_buffer;  // the host's: source read, destination written
   const Babl *format;
   int32_t bpp;
   point quad[4];
@@ -92,7 +90,6 @@ int32_t region_inside(const region *r, int32_t x, int32_t y);
 // (px, py): the render loop tests pixel centres and exact source positions.
 int32_t region_inside_at(const region *r, int32_t ix, int32_t iy, double px,
                          double py);
-gint32 new_layer(gint32 image, gint32 drawable, int32_t width, int32_t height);
 void region_message(const region *r, const char *label);
 
 // ---------------------------------------------------------------- sampling
@@ -147,8 +144,8 @@ struct interpolation {
   buffer *previous;
   int32_t allow_blur;
   interpolation_kernel get_pixel_value;
-  gint32 offset_x;  // the source drawable's offsets in the image
-  gint32 offset_y;
+  int32_t offset_x;  // image coordinates of the source buffer's (0, 0)
+  int32_t offset_y;
   const source_pixels *memory;  // null: read single pixels through GEGL
 };
 
@@ -187,11 +184,13 @@ struct warp_vals {
   int32_t anti_aliasing;
 };
 
+typedef void (*warp_progress)(double done, void *data);
+
 struct warp {
-  const char *label;
-  gint32 image;
-  gint32 drawable;
-  GeglBuffer *gegl_buffer;
+  GeglBuffer *gegl_buffer;          // the source, not owned
+  struct bounds source_extent;      // its pixels in image coordinates
+  warp_progress progress;           // may be null
+  void *progress_data;
   const Babl *format;
   int32_t bpp;
   int32_t pre_blur;
@@ -209,10 +208,10 @@ struct warp {
   point e12;
 };
 
-enum { WARP_LABEL_SIZE = 104, WARP_ERROR_SIZE = 256 };
-
 // Largest coordinate magnitude whose float still resolves a half pixel.
 constexpr double WARP_COORD_LIMIT = 8388608.0;
+// Largest destination side accepted: GIMP's own limit on an image's side.
+constexpr int64_t WARP_MAX_SIDE = 524288;
 // Largest destination layer accepted, in pixels.
 constexpr int64_t WARP_MAX_PIXELS = int64_t(1) << 30;
 
@@ -235,23 +234,31 @@ struct warp_render_faults {
 };
 extern warp_render_faults warp_render_fault_injection;
 
-GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
-                            const warp_vals *vals, gint32 *layer);
-GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
-                                   const warp_vals *vals, gint32 *layer,
-                                   const warp_render_options *options);
+enum warp_status {
+  WARP_SUCCESS = 0,
+  WARP_REFUSED,  // settings that warp_vals_check refuses, or no buffer
+};
+
+// The destination box for `vals` in image coordinates: the destination
+// buffer's (0, 0) is its corner and it must be this size.
+GeglRectangle warp_destination_box(const warp_vals *vals);
+// Renders the source quadrangle of `source`, whose pixels lie over
+// `source_extent` in image coordinates, into `destination` over the
+// destination box; pixels outside the destination quadrangle come out as a
+// new buffer holds them (zero). `options` and `progress` may be null.
+warp_status tessaform_warp(GeglBuffer *source,
+                           const GeglRectangle *source_extent,
+                           GeglBuffer *destination, const warp_vals *vals,
+                           const warp_render_options *options,
+                           warp_progress progress, void *progress_data);
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
-[[noreturn]] void error(const char *message);
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options);
-void warp_release(warp *w);
 
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.
 const char *warp_vals_check(const warp_vals *vals);
 // The 8-bit format with the components and colour space of `format`.
 const Babl *warp_format_8bit(const Babl *format);
-// Builds the progress label: the caller's text, cut to fit, then " ...".
-void warp_label(char *out, size_t size, const char *progress_name);

@@ -1,33 +1,10 @@
-// Warp engine: the driver, the context set-up, the source-point mapping and
-// the checks made before anything is created.
+// Warp engine: the entry a host calls, the context set-up, the source-point
+// mapping and the checks made before anything is created.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "tessaform.h"
-
-[[noreturn]] void error(const char *message) {
-  char text[WARP_ERROR_SIZE];
-  g_snprintf(text, sizeof text, "ERROR:\n%s", message);
-  g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
-  std::exit(-1);
-}
-
-void warp_label(char *out, size_t size, const char *progress_name) {
-  static const char suffix[] = " ...";
-  const size_t room = size - sizeof suffix;  // the suffix and the terminator
-  // GIMP refuses a progress text that is not UTF-8: bad bytes become U+FFFD.
-  gchar *text = progress_name ? g_utf8_make_valid(progress_name, -1) : nullptr;
-  size_t n = text ? std::strlen(text) : 0;
-  if (n > room) {
-    n = room;
-    // Never leave half a UTF-8 character behind.
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  }
-  if (n) std::memcpy(out, text, n);
-  std::memcpy(out + n, suffix, sizeof suffix);
-  g_free(text);
-}
 
 const Babl *warp_format_8bit(const Babl *format) {
   char name[64];
@@ -72,7 +49,7 @@ const char *warp_vals_check(const warp_vals *vals) {
   bounds_set(&box, areal);
   const int64_t width = int64_t(box.x1) - box.x0;
   const int64_t height = int64_t(box.y1) - box.y0;
-  if (width > GIMP_MAX_IMAGE_SIZE || height > GIMP_MAX_IMAGE_SIZE ||
+  if (width > WARP_MAX_SIDE || height > WARP_MAX_SIDE ||
       width * height > WARP_MAX_PIXELS)
     return "the destination quadrangle is too large for a layer";
   return nullptr;
@@ -84,14 +61,14 @@ void warp_init(warp *w, const warp_vals *vals, interpolation *in) {
   w->pre_blur = vals->pre_blur;
   w->anti_aliasing = vals->anti_aliasing;
 
-  // The kernel is chosen before any layer exists, so an unknown index ends
-  // the call without leaving a layer behind.
+  // An unknown index keeps interpolation_init's kernel; tessaform_warp has
+  // refused it through warp_vals_check before getting here.
   switch (vals->interpolation) {
     case 0: interpolation_init_near(in); break;
     case 1: interpolation_init_linear(in); break;
     case 2: interpolation_init_cubic(in); break;
     case 3: interpolation_init_lanczos(in); break;
-    default: error("unknown interpolation!");
+    default: break;
   }
 
   warp_vals_source(vals, w->src->quad);
@@ -121,57 +98,39 @@ void warp_convert(const warp *w, float x, float y, float *sx, float *sy) {
                 sy);
 }
 
-// Gives up both regions' buffer references, the destination's first, so the
-// rendered pixels reach GIMP; a reference not taken is skipped.
-void warp_release(warp *w) {
-  if (w->dst->pixel_buffer) g_object_unref(w->dst->pixel_buffer);
-  if (w->src->pixel_buffer) g_object_unref(w->src->pixel_buffer);
-  w->dst->pixel_buffer = nullptr;
-  w->src->pixel_buffer = nullptr;
+GeglRectangle warp_destination_box(const warp_vals *vals) {
+  point quad[4], areal[4];
+  warp_vals_destination(vals, quad);
+  quad_grow(quad, areal, 1.0);
+  bounds box{};
+  bounds_set(&box, areal);
+  return GeglRectangle{box.x0, box.y0, bounds_width(&box), bounds_height(&box)};
 }
 
-GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
-                            const warp_vals *vals, gint32 *layer) {
-  return tessaform_render(image, drawable, vals, layer, nullptr);
-}
-
-GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
-                                   const warp_vals *vals, gint32 *layer,
-                                   const warp_render_options *options) {
-  GimpPDBStatusType status = GIMP_PDB_SUCCESS;
+warp_status tessaform_warp(GeglBuffer *source,
+                           const GeglRectangle *source_extent,
+                           GeglBuffer *destination, const warp_vals *vals,
+                           const warp_render_options *options,
+                           warp_progress progress, void *progress_data) {
+  if (!source || !source_extent || !destination || !vals ||
+      warp_vals_check(vals))
+    return WARP_REFUSED;
   warp w{};
   interpolation in{};
-  char label[WARP_LABEL_SIZE];
-  *layer = -1;
-
-  w.image = image;
-  w.drawable = drawable;
-  w.gegl_buffer = gimp_drawable_get_buffer(drawable);
+  w.gegl_buffer = source;
+  w.source_extent.x0 = source_extent->x;
+  w.source_extent.y0 = source_extent->y;
+  w.source_extent.x1 = source_extent->x + source_extent->width;
+  w.source_extent.y1 = source_extent->y + source_extent->height;
+  w.progress = progress;
+  w.progress_data = progress_data;
   // Every precision is read and written as 8 bits with the same components
   // and colour space: the cells and kernels hold 8-bit channels.
-  w.format = warp_format_8bit(gegl_buffer_get_format(w.gegl_buffer));
+  w.format = warp_format_8bit(gegl_buffer_get_format(source));
   w.bpp = babl_format_get_bytes_per_pixel(w.format);
-  warp_label(label, sizeof label, vals->progress_name);
-  w.label = label;
   interpolation_init(&in, &w);
-
-  // Layer creation and its pixels form one undo step.
-  gimp_image_undo_group_start(image);
   warp_init(&w, vals, &in);
-  if (w.dst->drawable == -1 || !w.dst->pixel_buffer || !w.src->pixel_buffer) {
-    g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s",
-          "could not create the new layer");
-    if (w.dst->drawable != -1) gimp_image_remove_layer(image, w.dst->drawable);
-    warp_release(&w);
-    status = GIMP_PDB_EXECUTION_ERROR;
-  } else {
-    gimp_progress_init(label);
-    warp_render(&w, &in, options);
-    *layer = w.dst->drawable;
-  }
-  gimp_image_undo_group_end(image);
-
-  gimp_displays_flush();
-  g_object_unref(w.gegl_buffer);
-  return status;
+  w.dst->pixel_buffer = destination;
+  warp_render(&w, &in, options);
+  return WARP_SUCCESS;
 }

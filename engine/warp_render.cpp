@@ -43,17 +43,8 @@ bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
   return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
 }
 
-void pdb_plug_in_blur(const warp *w) {
-  GimpParam params[3];
-  params[0].type = GIMP_PDB_INT32;
-  params[0].data.d_int32 = GIMP_RUN_NONINTERACTIVE;
-  params[1].type = GIMP_PDB_IMAGE;
-  params[1].data.d_image = w->image;
-  params[2].type = GIMP_PDB_DRAWABLE;
-  params[2].data.d_drawable = w->src->drawable;
-  gint n = 0;
-  GimpParam *result = gimp_run_procedure2("plug-in-blur", &n, 3, params);
-  gimp_destroy_params(result, n);
+void report_progress(const warp *w, double done) {
+  if (w->progress) w->progress(done, w->progress_data);
 }
 
 void render_straightforward(warp *w, interpolation *in) {
@@ -67,7 +58,7 @@ void render_straightforward(warp *w, interpolation *in) {
                       GEGL_AUTO_ROWSTRIDE);
     }
     if (x % 10 == 0)
-      gimp_progress_update(static_cast<double>(x - db->x0) / db->width);
+      report_progress(w, static_cast<double>(x - db->x0) / db->width);
   }
 }
 
@@ -170,7 +161,7 @@ void render_worker(render_job *job) {
   }
 }
 
-// GIMP and GEGL are called from this thread only: it reads the source,
+// GEGL and the host are called from this thread only: it reads the source,
 // reports progress and writes finished bands while the workers render.
 // Returns false, having written nothing, when the memory it needs cannot be
 // had.
@@ -254,14 +245,14 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
       gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format,
                       job.pixels + size_t(row0) * job.stride,
                       int(job.stride));
-      // Send the finished tiles to GIMP now rather than all at the end.
+      // Send the finished tiles to the host now rather than all at the end.
       gegl_buffer_flush(w->dst->pixel_buffer);
       written = ready;
     }
     const int64_t done = job.pixels_done.load();
     // The finish reports 1.0 once the layer is complete.
     if (done - reported >= job.report_step && done < total) {
-      gimp_progress_update(static_cast<double>(done) / total);
+      report_progress(w, static_cast<double>(done) / total);
       reported = done;
     }
   }
@@ -273,19 +264,12 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
 
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options) {
-  const bounds *db = w->dst->bounds;
-  if (w->pre_blur && in->allow_blur) pdb_plug_in_blur(w);
-
   if ((options && options->straightforward) ||
       !render_fast(w, in, options ? options->threads : 0))
     render_straightforward(w, in);
 
   buffer_free(in->current);
-  warp_release(w);
-  gimp_displays_flush();
-  gimp_drawable_update(w->dst->drawable, 0, 0, db->width, db->height);
-  gimp_progress_update(1.0);
-  gimp_progress_end();
+  report_progress(w, 1.0);
 }
 
 void warp_transformation(warp *w, interpolation *in) {

@@ -1,7 +1,7 @@
 // The plug-in shell: registration and the run callback.
 #pragma once
 
-#include "tessaform.h"
+#include "gimp_host.h"
 
 extern const GimpPlugInInfo PLUG_IN_INFO;
 extern warp_vals vals;

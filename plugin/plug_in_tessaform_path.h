@@ -2,7 +2,7 @@
 // quadrangle drawn as a path.
 #pragma once
 
-#include "tessaform.h"
+#include "gimp_host.h"
 
 extern const char PATH_PROCEDURE_NAME[];
 

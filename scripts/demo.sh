@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, installs the plug-in into a
 # private GIMP profile and warps a generated test chart with each
-# interpolation, printing the paths of the PNG files it writes.
+# interpolation, then warps the chart file once more with tessaform-warp,
+# printing the paths of the PNG files it writes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ export GIMP2_DIRECTORY=$work/profile
 timeout 300 gimp-console-2.10 -i -d -f -b '(gimp-quit 0)' >/dev/null 2>&1
 bash scripts/install.sh "$build/tessaform" "$GIMP2_DIRECTORY" >/dev/null
 
-rm -f "$out"/{chart,nearest,bilinear,cubic,lanczos,overview}.png
+rm -f "$out"/{chart,nearest,bilinear,cubic,lanczos,overview,command-line}.png
 DEMO_OUT=$out timeout 300 gimp-console-2.10 -i -d -f \
   -b "(load \"$PWD/scripts/demo.scm\")" -b '(gimp-quit 0)' >"$work/log" 2>&1 || true
 missing=0
@@ -30,4 +31,9 @@ if [ "$missing" -ne 0 ]; then
   cat "$work/log" >&2
   exit 1
 fi
-echo "demo: the chart, one warp per interpolation and an overview, in $out"
+# The same engine from the command line: the whole chart onto a tilted
+# quadrangle, over the chart itself.
+"$build/tessaform-warp" "$out/chart.png" "$out/command-line.png" \
+  --to 40,30,300,10,280,220,20,200 --interpolation cubic --over --quiet
+echo "$out/command-line.png"
+echo "demo: the chart, one warp per interpolation, an overview and a warp by tessaform-warp, in $out"

@@ -9,7 +9,8 @@ usage: $(basename "$0") [BINARY] [PROFILE_DIR]
   PROFILE_DIR  the GIMP 2.10 profile to install into
                (default: \${GIMP2_DIRECTORY:-\$HOME/.config/GIMP/2.10})
 Copies BINARY to PROFILE_DIR/plug-ins/tessaform/tessaform with its exec bit.
-GIMP registers it at its next start.
+GIMP registers it at its next start. The command-line tool tessaform-warp,
+when built beside BINARY, goes next to it with its folder of module links.
 EOF
 }
 
@@ -53,3 +54,13 @@ mkdir -p "$target"
 install -m 755 "$binary" "$target/tessaform.new"
 mv -f "$target/tessaform.new" "$target/tessaform"
 echo "install: $target/tessaform"
+
+# GIMP runs only the executable named after its folder: the tool beside it
+# is left alone.
+tool=$(dirname "$binary")/tessaform-warp
+if [ -f "$tool" ]; then
+  rm -rf "$target/tessaform-warp-modules"
+  cp -RP "$(dirname "$binary")/tessaform-warp-modules" "$target/"
+  install -m 755 "$tool" "$target/tessaform-warp"
+  echo "install: $target/tessaform-warp"
+fi

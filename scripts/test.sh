@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: unit tests (plain, then under ASan and UBSan), the fast path's
-# tests under TSan, the end-to-end tests in headless GIMP, then the dialog in
-# GIMP's GUI under Xvfb.
+# tests under TSan, the end-to-end tests in headless GIMP, the command-line
+# tool against the plug-in, then the dialog in GIMP's GUI under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +26,9 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform
+
+echo "== tessaform-warp against the plug-in"
+bash scripts/cli-test.sh build
 
 echo "== the dialog in GIMP's GUI"
 bash scripts/gui_test.sh build/tessaform

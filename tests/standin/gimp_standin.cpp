@@ -215,12 +215,6 @@ GimpImageType gimp_drawable_type(gint32 id) {
   return it ? it->type : GimpImageType(-1);
 }
 
-gint gimp_drawable_bpp(gint32 id) {
-  auto *it = find(id);
-  return it ? babl_format_get_bytes_per_pixel(gegl_buffer_get_format(it->buffer))
-            : -1;
-}
-
 gboolean gimp_drawable_is_indexed(gint32 id) {
   auto *it = find(id);
   return it && (it->type == GIMP_INDEXED_IMAGE || it->type == GIMP_INDEXEDA_IMAGE);
@@ -360,18 +354,6 @@ gboolean gimp_image_undo_group_end(gint32) {
   ++calls.undo_group_end;
   return TRUE;
 }
-
-GimpParam *gimp_run_procedure2(const gchar *name, gint *n_return_vals, gint,
-                               const GimpParam *) {
-  calls.procedures_run.emplace_back(name);
-  GimpParam *result = g_new0(GimpParam, 1);
-  result[0].type = GIMP_PDB_STATUS;
-  result[0].data.d_status = GIMP_PDB_SUCCESS;
-  *n_return_vals = 1;
-  return result;
-}
-
-void gimp_destroy_params(GimpParam *params, gint) { g_free(params); }
 
 static void capture_defs(std::vector<GimpParamDef> &out, gint n,
                          const GimpParamDef *defs) {

@@ -1,4 +1,4 @@
-// An in-memory stand-in for the few libgimp calls the engine and the shell
+// An in-memory stand-in for the few libgimp calls the host and the shell
 // make, holding drawables in real GEGL buffers. Tests link it instead of
 // libgimp; item IDs are small integers handed out in order.
 #pragma once
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tessaform.h"
+#include "gimp_host.h"
 
 namespace standin {
 
@@ -41,7 +41,6 @@ struct record {
   std::string progress_label;
   std::vector<double> progress;
   std::vector<std::string> messages;  // g_log output
-  std::vector<std::string> procedures_run;
   std::vector<gint32> updated;  // drawables passed to gimp_drawable_update
   // What gimp_install_procedure received for the first procedure; every
   // procedure's name, label, types and tables are in `installs`.

@@ -5,30 +5,21 @@
 #include <algorithm>
 #include <random>
 
-#include "gimp_standin.h"
+#include "plain_buffers.h"
 
 namespace {
 
 struct layer_result {
-  GimpPDBStatusType status;
+  warp_status status;
   int width, height, offset_x, offset_y;
   std::vector<unsigned char> pixels;
 };
 
-layer_result render(gint32 image, gint32 src, const warp_vals &v,
+layer_result render(const plain_layer &src, const warp_vals &v,
                     const warp_render_options &options) {
-  gint32 layer = -1;
-  layer_result r{};
-  r.status = tessaform_render(image, src, &v, &layer, &options);
-  if (const standin::item *out = standin::find(layer)) {
-    r.width = out->width;
-    r.height = out->height;
-    r.offset_x = out->offset_x;
-    r.offset_y = out->offset_y;
-    r.pixels = standin::read(layer);
-    gimp_image_remove_layer(image, layer);
-  }
-  return r;
+  const plain_layer out = plain_render(src, v, &options);
+  return {out.status, out.extent.width, out.extent.height, out.extent.x,
+          out.extent.y, plain_read(out)};
 }
 
 void set_corners(float *xy, const float (&c)[8]) {
@@ -53,21 +44,16 @@ void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
 
 class FastPath : public ::testing::Test {
  protected:
-  void SetUp() override { standin::reset(); }
-  void TearDown() override {
-    warp_render_fault_injection = {-1, -1, 0, 0};
-    standin::reset();
-  }
+  void TearDown() override { warp_render_fault_injection = {-1, -1, 0, 0}; }
 
   // A random RGBA source and a slanted destination of 1100 rows: 18 bands,
   // enough for three threads to interleave.
   void tall_case(int interpolation) {
-    image = standin::add_image();
-    src = standin::add_layer(image, "Tall", GIMP_RGBA_IMAGE, 61, 47, 5, 9);
+    src = plain_new("R'G'B'A u8", 61, 47, 5, 9);
     std::mt19937 rng(1100);
     std::vector<unsigned char> pixels(61 * 47 * 4);
     for (auto &p : pixels) p = static_cast<unsigned char>(rng());
-    standin::write(src, pixels);
+    plain_write(src, pixels);
     v = warp_vals{};
     v.progress_name = "tall";
     v.interpolation = interpolation;
@@ -77,16 +63,16 @@ class FastPath : public ::testing::Test {
     set_corners(&v.dx0, d);
   }
 
-  gint32 image = -1, src = -1;
+  plain_layer src;
   warp_vals v{};
 };
 
 TEST_F(FastPath, TallDestinationOnThreeThreads) {
   for (int interpolation : {1, 3}) {
     tall_case(interpolation);
-    const layer_result slow = render(image, src, v, {1, 1});
-    const layer_result fast = render(image, src, v, {0, 3});
-    ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+    const layer_result slow = render(src, v, {1, 1});
+    const layer_result fast = render(src, v, {0, 3});
+    ASSERT_EQ(slow.status, WARP_SUCCESS);
     ASSERT_GE(slow.height, 1000);
     // Most of the box is rendered.
     EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
@@ -99,8 +85,8 @@ TEST_F(FastPath, TallDestinationOnThreeThreads) {
 // fewer threads than asked for it renders on those that started, or alone.
 TEST_F(FastPath, SameBytesWhenMemoryOrThreadStartsFail) {
   tall_case(2);
-  const layer_result slow = render(image, src, v, {1, 1});
-  ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+  const layer_result slow = render(src, v, {1, 1});
+  ASSERT_EQ(slow.status, WARP_SUCCESS);
   struct fault_case {
     warp_render_faults faults;
     int32_t allocations_failed, thread_starts_failed;
@@ -117,32 +103,29 @@ TEST_F(FastPath, SameBytesWhenMemoryOrThreadStartsFail) {
                                       << ", threads "
                                       << c.faults.thread_starts_allowed);
     warp_render_fault_injection = c.faults;
-    const layer_result fast = render(image, src, v, {0, 3});
-    EXPECT_EQ(fast.status, GIMP_PDB_SUCCESS);
+    const layer_result fast = render(src, v, {0, 3});
+    EXPECT_EQ(fast.status, WARP_SUCCESS);
     EXPECT_EQ(warp_render_fault_injection.allocations_failed,
               c.allocations_failed);
     EXPECT_EQ(warp_render_fault_injection.thread_starts_failed,
               c.thread_starts_failed);
     EXPECT_EQ(fast.pixels, slow.pixels);
-    EXPECT_EQ(standin::extra_refs(src), 0);
+    EXPECT_EQ(plain_extra_refs(src), 0);
   }
 }
 
 TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
-  const GimpImageType types[] = {GIMP_GRAY_IMAGE, GIMP_GRAYA_IMAGE,
-                                 GIMP_RGB_IMAGE, GIMP_RGBA_IMAGE};
+  const char *const types[] = {"Y' u8", "Y'A u8", "R'G'B' u8", "R'G'B'A u8"};
   std::mt19937 rng(20261208);
   std::uniform_int_distribution<int> byte(0, 255);
   int compared = 0, nonempty = 0;
 
   for (int t = 0; t < 4; ++t) {
-    const gint32 image = standin::add_image();
-    // Offsets make image and drawable coordinates differ.
-    const gint32 src =
-        standin::add_layer(image, "Source", types[t], 61, 47, 13, -7);
-    std::vector<unsigned char> pixels(61 * 47 * standin::bpp_of(types[t]));
+    // Offsets make image and buffer coordinates differ.
+    const plain_layer src = plain_new(types[t], 61, 47, 13, -7);
+    std::vector<unsigned char> pixels(61 * 47 * plain_bpp(types[t]));
     for (auto &p : pixels) p = static_cast<unsigned char>(byte(rng));
-    standin::write(src, pixels);
+    plain_write(src, pixels);
 
     for (int trial = 0; trial < 12; ++trial) {
       warp_vals v{};
@@ -157,13 +140,13 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
       set_corners(&v.dx0, d);
       ASSERT_EQ(warp_vals_check(&v), nullptr);
 
-      const layer_result slow = render(image, src, v, {1, 1});
-      ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+      const layer_result slow = render(src, v, {1, 1});
+      ASSERT_EQ(slow.status, WARP_SUCCESS);
       nonempty += std::count(slow.pixels.begin(), slow.pixels.end(), 0) !=
                   std::ptrdiff_t(slow.pixels.size());
       for (int threads : {1, 2, 3}) {
-        const layer_result fast = render(image, src, v, {0, threads});
-        ASSERT_EQ(fast.status, GIMP_PDB_SUCCESS);
+        const layer_result fast = render(src, v, {0, threads});
+        ASSERT_EQ(fast.status, WARP_SUCCESS);
         EXPECT_EQ(fast.width, slow.width);
         EXPECT_EQ(fast.height, slow.height);
         EXPECT_EQ(fast.offset_x, slow.offset_x);
@@ -173,7 +156,7 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
         ++compared;
       }
     }
-    EXPECT_EQ(standin::read(src), pixels);
+    EXPECT_EQ(plain_read(src), pixels);
   }
   EXPECT_EQ(compared, 4 * 12 * 3);
   EXPECT_GT(nonempty, 40);  // the trials must actually render something
@@ -182,21 +165,20 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
 // A source box that only touches the drawable's right edge has no width: its
 // clamping falls back to the column left of it, which both paths must read.
 TEST_F(FastPath, AgreesOnSourceBoxesOfZeroWidth) {
-  const gint32 image = standin::add_image();
-  const gint32 src = standin::add_layer(image, "Edge", GIMP_RGBA_IMAGE, 20, 20);
+  const plain_layer src = plain_new("R'G'B'A u8", 20, 20);
   std::vector<unsigned char> pixels(20 * 20 * 4);
   for (size_t i = 0; i < pixels.size(); ++i)
     pixels[i] = static_cast<unsigned char>(10 + (i / 4) % 20 * 12);
-  standin::write(src, pixels);
+  plain_write(src, pixels);
   warp_vals v{};
   v.interpolation = 1;
   const float s[8] = {20.95f, 2, 21.05f, 2, 21.05f, 12, 20.95f, 12};
   const float d[8] = {0, 0, 10, 0, 10, 10, 0, 10};
   set_corners(&v.sx0, s);
   set_corners(&v.dx0, d);
-  const layer_result slow = render(image, src, v, {1, 1});
-  const layer_result fast = render(image, src, v, {0, 2});
-  ASSERT_EQ(slow.status, GIMP_PDB_SUCCESS);
+  const layer_result slow = render(src, v, {1, 1});
+  const layer_result fast = render(src, v, {0, 2});
+  ASSERT_EQ(slow.status, WARP_SUCCESS);
   // Column 19 holds 10 + 19 * 12 in every channel.
   EXPECT_NE(std::count(slow.pixels.begin(), slow.pixels.end(), 238), 0);
   EXPECT_EQ(fast.pixels, slow.pixels);

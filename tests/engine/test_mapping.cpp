@@ -1,5 +1,5 @@
 // Integer bounds, the source-point mapping on a hand-built warp context, the
-// checks made on the settings before rendering, and the progress label.
+// checks made on the settings before rendering.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -499,7 +499,7 @@ TEST(WarpValsCheck, RefusesCoordinatesBeyondTwoToTheTwentyThird) {
 // whose corners grow almost a pixel sideways gives a layer w + 3 wide.
 TEST(WarpValsCheck, RefusesLayersWiderThanGimpAllows) {
   warp_vals v = ordinary_vals();
-  const double w = GIMP_MAX_IMAGE_SIZE - 3;
+  const double w = WARP_MAX_SIDE - 3;
   set_destination(v, make_quad(0, 0, w, 0, w, 10, 0, 10));
   EXPECT_EQ(warp_vals_check(&v), nullptr);
   set_destination(v, make_quad(0, 0, w + 1, 0, w + 1, 10, 0, 10));
@@ -522,84 +522,6 @@ TEST(WarpValsCheck, RefusesLayersOfMoreThanTwoToTheThirtiethPixels) {
   // Narrow enough for GIMP, too many pixels all the same.
   set_destination(v, make_quad(0, 0, 500000, 0, 500000, 3000, 0, 3000));
   expect_refused(v, "wide and tall");
-}
-
-// ----------------------------------------------------------- progress label
-
-class WarpLabel : public ::testing::Test {
- protected:
-  static constexpr size_t kGuard = 32;
-  static constexpr char kFill = '#';
-
-  // Builds the label into a buffer of `size` bytes followed by guard bytes.
-  std::string build(const char *name, size_t size = WARP_LABEL_SIZE) {
-    std::memset(storage_, kFill, sizeof storage_);
-    warp_label(storage_, size, name);
-    for (size_t i = size; i < size + kGuard; ++i)
-      EXPECT_EQ(storage_[i], kFill) << "written past the buffer at " << i;
-    const void *end = std::memchr(storage_, '\0', size);
-    EXPECT_NE(end, nullptr) << "not terminated within the buffer";
-    return end ? std::string(storage_) : std::string();
-  }
-
- private:
-  char storage_[WARP_LABEL_SIZE + kGuard];
-};
-
-TEST_F(WarpLabel, AppendsTheEllipsis) {
-  EXPECT_EQ(build(nullptr), " ...");
-  EXPECT_EQ(build(""), " ...");
-  EXPECT_EQ(build("Tessaform"), "Tessaform ...");
-}
-
-TEST_F(WarpLabel, LongLabelIsCutAndKeepsTheEllipsis) {
-  const size_t room = WARP_LABEL_SIZE - 1 - 4;  // terminator and " ..."
-  const std::string fits(room, 'a');
-  EXPECT_EQ(build(fits.c_str()), fits + " ...");
-
-  for (size_t len : {room + 1, size_t(500), size_t(100000)}) {
-    std::string name(len, 'b');
-    name[0] = 'B';
-    const std::string label = build(name.c_str());
-    EXPECT_EQ(label.size(), size_t(WARP_LABEL_SIZE - 1)) << len;
-    EXPECT_EQ(label, name.substr(0, room) + " ...") << len;
-  }
-}
-
-TEST_F(WarpLabel, SmallBufferIsRespected) {
-  EXPECT_EQ(build("abcdefghijklmnopqrstuvwxyz", 16), "abcdefghijk ...");
-  EXPECT_EQ(build("abc", 16), "abc ...");
-}
-
-TEST_F(WarpLabel, CutNeverSplitsACharacter) {
-  // Two-byte characters: the room of 99 bytes takes 49 whole ones.
-  std::string name;
-  for (int i = 0; i < 80; ++i) name += "\xC3\xA9";  // e acute
-  const std::string label = build(name.c_str());
-  EXPECT_TRUE(g_utf8_validate(label.c_str(), -1, nullptr));
-  EXPECT_EQ(label, name.substr(0, 98) + " ...");
-}
-
-TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
-  const std::string fffd = "\xEF\xBF\xBD";
-  // A stray byte, a lead byte without its continuation, an encoded
-  // surrogate (what Script-Fu makes of integer->char 55296).
-  EXPECT_EQ(build("a\xFF" "b"), "a" + fffd + "b ...");
-  EXPECT_EQ(build("\xC3z"), fffd + "z ...");
-  const std::string surrogate = build("x\xED\xA0\x80y");
-  EXPECT_TRUE(g_utf8_validate(surrogate.c_str(), -1, nullptr)) << surrogate;
-  EXPECT_EQ(surrogate.find('\xED'), std::string::npos);
-
-  // Each bad byte grows to three: the cut still falls between characters.
-  const size_t room = WARP_LABEL_SIZE - 1 - 4;
-  for (size_t lead : {size_t(0), size_t(1), size_t(2)}) {
-    const std::string name = std::string(lead, 'a') + std::string(60, '\xFF');
-    const std::string label = build(name.c_str());
-    EXPECT_TRUE(g_utf8_validate(label.c_str(), -1, nullptr)) << lead;
-    size_t whole = lead;
-    while (whole + 3 <= room) whole += 3;
-    EXPECT_EQ(label.size(), whole + 4) << lead;
-  }
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+// The command line of tessaform-warp, parsed into plain settings.
+#pragma once
+
+#include <string>
+
+#include "tessaform.h"
+
+enum output_mode { OUTPUT_IMAGE, OUTPUT_CROP, OUTPUT_OVER };
+
+struct cli_arguments {
+  std::string input;
+  std::string output;
+  float from[8];
+  bool has_from = false;  // absent: the whole input
+  float to[8];
+  int32_t interpolation = 1;
+  int32_t anti_aliasing = 0;
+  output_mode mode = OUTPUT_IMAGE;
+  int32_t threads = 0;
+  bool quiet = false;
+  bool help = false;
+};
+
+// Fills `args` from argv; false with `error` set when the line is wrong.
+bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
+                         std::string *error);
+// Eight comma-separated finite numbers.
+bool cli_corners_parse(const char *text, float out[8]);
+const char *cli_usage();

@@ -1,0 +1,138 @@
+// The GIMP 2.10 host: everything the warp needs from GIMP, around one call
+// of the engine.
+#include "gimp_host.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "gegl_ref.h"
+
+bounds get_drawable_bounds(gint32 drawable) {
+  bounds b{};
+  gint ox = 0, oy = 0;
+  gimp_drawable_offsets(drawable, &ox, &oy);
+  b.x0 = ox;
+  b.y0 = oy;
+  b.x1 = ox + gimp_drawable_width(drawable);
+  b.y1 = oy + gimp_drawable_height(drawable);
+  return b;
+}
+
+gint32 new_layer(gint32 image, gint32 drawable, int32_t width,
+                 int32_t height) {
+  GimpImageType type = gimp_drawable_type(drawable);
+  gchar *name = gimp_item_get_name(drawable);
+  gchar *layer_name = g_strconcat(name ? name : "", "__", nullptr);
+  gint32 layer = gimp_layer_new(image, layer_name, width, height, type, 100.0,
+                                GIMP_LAYER_MODE_NORMAL_LEGACY);
+  g_free(layer_name);
+  g_free(name);
+  return layer;
+}
+
+void warp_label(char *out, size_t size, const char *progress_name) {
+  static const char suffix[] = " ...";
+  const size_t room = size - sizeof suffix;  // the suffix and the terminator
+  // GIMP refuses a progress text that is not UTF-8: bad bytes become U+FFFD.
+  gchar *text = progress_name ? g_utf8_make_valid(progress_name, -1) : nullptr;
+  size_t n = text ? std::strlen(text) : 0;
+  if (n > room) {
+    n = room;
+    // Never leave half a UTF-8 character behind.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  }
+  if (n) std::memcpy(out, text, n);
+  std::memcpy(out + n, suffix, sizeof suffix);
+  g_free(text);
+}
+
+[[noreturn]] void error(const char *message) {
+  char text[WARP_ERROR_SIZE];
+  g_snprintf(text, sizeof text, "ERROR:\n%s", message);
+  g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
+  std::exit(-1);
+}
+
+// A new layer the size of the destination box, directly above the source in
+// the source's own parent (never inside a group being read), at the box's
+// corner; -1 when GIMP refuses it.
+static gint32 place_new_layer(gint32 image, gint32 drawable,
+                              const GeglRectangle &box) {
+  const gint32 layer = new_layer(image, drawable, box.width, box.height);
+  if (layer == -1) return -1;
+  const gint32 parent = gimp_item_get_parent(drawable);
+  const gint position = gimp_image_get_item_position(image, drawable);
+  if (!gimp_image_insert_layer(image, layer, parent, position)) {
+    gimp_item_delete(layer);
+    return -1;
+  }
+  gimp_layer_set_offsets(layer, box.x, box.y);
+  return layer;
+}
+
+static void progress_to_gimp(double done, void *) {
+  gimp_progress_update(done);
+}
+
+GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
+                            const warp_vals *vals, gint32 *layer) {
+  return tessaform_render(image, drawable, vals, layer, nullptr);
+}
+
+GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
+                                   const warp_vals *vals, gint32 *layer,
+                                   const warp_render_options *options) {
+  *layer = -1;
+  if (vals->interpolation < 0 || vals->interpolation > 3)
+    error("unknown interpolation!");
+  // Nothing is created for settings the engine would refuse.
+  if (const char *refusal = warp_vals_check(vals)) {
+    g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", refusal);
+    return GIMP_PDB_CALLING_ERROR;
+  }
+
+  char label[WARP_LABEL_SIZE];
+  warp_label(label, sizeof label, vals->progress_name);
+  const bounds extent = get_drawable_bounds(drawable);
+  const GeglRectangle source_extent = {extent.x0, extent.y0,
+                                       extent.x1 - extent.x0,
+                                       extent.y1 - extent.y0};
+  const GeglRectangle box = warp_destination_box(vals);
+  GimpPDBStatusType status = GIMP_PDB_SUCCESS;
+  bool progress_shown = false;
+
+  // Layer creation and its pixels form one undo step.
+  gimp_image_undo_group_start(image);
+  const gint32 created = place_new_layer(image, drawable, box);
+  {
+    gegl_ref<GeglBuffer> source(gimp_drawable_get_buffer(drawable));
+    // The destination is a new layer of our own: rendering straight into its
+    // buffer keeps the result whole whatever selection the image has.
+    gegl_ref<GeglBuffer> destination(
+        created != -1 ? gimp_drawable_get_buffer(created) : nullptr);
+    if (!source.get() || !destination.get()) {
+      status = GIMP_PDB_EXECUTION_ERROR;
+    } else {
+      gimp_progress_init(label);
+      progress_shown = true;
+      if (tessaform_warp(source.get(), &source_extent, destination.get(), vals,
+                         options, progress_to_gimp, nullptr) != WARP_SUCCESS)
+        status = GIMP_PDB_EXECUTION_ERROR;
+    }
+    // Both references go here, the destination's first, so the rendered
+    // pixels reach GIMP before the layer is updated.
+  }
+  if (status == GIMP_PDB_SUCCESS) {
+    gimp_displays_flush();
+    gimp_drawable_update(created, 0, 0, box.width, box.height);
+    *layer = created;
+  } else {
+    g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", "could not create the new layer");
+    if (created != -1) gimp_image_remove_layer(image, created);
+  }
+  if (progress_shown) gimp_progress_end();
+  gimp_image_undo_group_end(image);
+
+  gimp_displays_flush();
+  return status;
+}

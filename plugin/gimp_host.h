@@ -1,0 +1,24 @@
+// The GIMP 2.10 host around the engine: the new layer, its name, type and
+// place, the undo group, progress display and display flush.
+#pragma once
+
+#include <libgimp/gimp.h>
+
+#include "tessaform.h"
+
+enum { WARP_LABEL_SIZE = 104, WARP_ERROR_SIZE = 256 };
+
+// The drawable's extent in image coordinates.
+bounds get_drawable_bounds(gint32 drawable);
+gint32 new_layer(gint32 image, gint32 drawable, int32_t width, int32_t height);
+// Builds the progress label: the caller's text, cut to fit, then " ...".
+void warp_label(char *out, size_t size, const char *progress_name);
+[[noreturn]] void error(const char *message);
+
+// Warps `drawable` into a new layer placed directly above it; `layer`
+// receives its ID, or -1.
+GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
+                            const warp_vals *vals, gint32 *layer);
+GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
+                                   const warp_vals *vals, gint32 *layer,
+                                   const warp_render_options *options);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Tests of tessaform-warp: exit statuses and no file left on failure, and
+# byte-identity with the layer plug-in-tessaform makes in headless GIMP
+# (each interpolation, RGB and RGBA sources, --crop).
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath "${1:-$root/build}")
+warp=$build/tessaform-warp
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessaform-cli.XXXXXX")
+[ "${CLI_KEEP:-0}" = 1 ] && echo "cli: keeping $work" || trap 'rm -rf "$work"' EXIT
+
+passed=0
+failed=0
+check() {  # description, expected, got
+  if [ "$2" = "$3" ]; then passed=$((passed + 1)); else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n     expected: %s\n     got:      %s\n' "$1" "$2" "$3"
+  fi
+}
+
+# Sources: a plasma with, for RGBA, alpha falling across the image.
+convert -size 48x36 -seed 7 plasma:red-blue "PNG24:$work/rgb.png"
+convert "$work/rgb.png" \( -size 48x36 gradient:white-black -rotate 90 \) \
+  -alpha off -compose CopyOpacity -composite "PNG32:$work/rgba.png"
+
+from="3.5,2.25,44.75,4,41,33.5,2,30.75"
+to="6.25,1.5,40.5,8,46.75,34.25,1.5,27"
+
+# Bad arguments: status 2, no output.
+status_of() { "$warp" "$@" >/dev/null 2>&1; echo $?; }
+out=$work/out.png
+check "bad number gives 2" 2 "$(status_of "$work/rgb.png" "$out" --to 1,2,3,x,5,6,7,8)"
+check "missing corner gives 2" 2 "$(status_of "$work/rgb.png" "$out" --to 1,2,3,4,5,6,7)"
+check "unknown interpolation gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --to "$to" --interpolation sharp)"
+check "missing --to gives 2" 2 "$(status_of "$work/rgb.png" "$out")"
+check "--crop with --over gives 2" 2 "$(status_of "$work/rgb.png" "$out" --to "$to" --crop --over)"
+check "no output after bad arguments" "absent" "$([ -e "$out" ] && echo present || echo absent)"
+# Unreadable input or unwritable output: status 1, no output.
+check "missing input gives 1" 1 "$(status_of "$work/none.png" "$out" --to "$to")"
+printf 'not an image' >"$work/junk.png"
+check "unreadable input gives 1" 1 "$(status_of "$work/junk.png" "$out" --to "$to")"
+check "unwritable output gives 1" 1 "$(status_of "$work/rgb.png" "$work/no/dir/out.png" --to "$to")"
+check "no output after failures" "absent" "$([ -e "$out" ] && echo present || echo absent)"
+check "no temporary files left" "" "$(ls -A "$work" | grep '^\.tessaform' || true)"
+check "--help gives 0" 0 "$(status_of --help)"
+
+# The default output has the input's size; --crop the destination box's.
+"$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
+check "output has the usual file mode" 644 "$(umask 022; "$warp" "$work/rgb.png" "$work/mode.png" --to "$to" --quiet; stat -c %a "$work/mode.png")"
+check "default output has the input's size" "48x36" "$(identify -format %wx%h "$work/full.png")"
+
+# --over on an input without alpha: pixels of the box around the quadrangle
+# keep the input's colour instead of turning black.
+"$warp" "$work/rgb.png" "$work/over.png" --from "$from" --to "$to" --over --quiet
+pixel() { convert "$1" -set colorspace sRGB -format "%[pixel:p{$2}]" info:; }
+check "--over keeps the input around the quadrangle" \
+  "$(pixel "$work/rgb.png" 46,1)" "$(pixel "$work/over.png" 46,1)"
+
+# The plug-in's layers, in one GIMP start with a private profile.
+gimp=$(command -v gimp-console-2.10 || command -v gimp-console)
+export GIMP2_DIRECTORY=$work/profile
+timeout 300 "$gimp" -i -d -f -b '(gimp-quit 0)' >"$work/init.log" 2>&1
+bash "$root/scripts/install.sh" "$build/tessaform" "$GIMP2_DIRECTORY" >/dev/null
+CLI_WORK=$work CLI_FROM=${from//,/ } CLI_TO=${to//,/ } timeout 300 "$gimp" -i -d -f \
+  -b "(load \"$root/tests/cli/plugin_layers.scm\")" -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1
+
+# The bytes stored in the file: GEGL's PNG saver labels 8-bit sRGB with a
+# gAMA of 2.2, which ImageMagick would otherwise convert from.
+stored_bytes() { convert "$1" -set colorspace sRGB -depth 8 "$2:-" | sha1sum; }
+
+names=(nearest bilinear cubic lanczos)
+for kind in rgb rgba; do
+  for i in 0 1 2 3; do
+    ours=$work/cli-$kind-$i.png
+    theirs=$work/gimp-$kind-$i.png
+    "$warp" "$work/$kind.png" "$ours" --from "$from" --to "$to" \
+      --interpolation "${names[$i]}" --crop --quiet
+    if [ ! -s "$theirs" ]; then
+      check "$kind ${names[$i]}: GIMP exported the layer" "a file" "none"
+      continue
+    fi
+    channels=rgb
+    [ "$kind" = rgba ] && channels=rgba
+    check "$kind ${names[$i]}: size" "$(identify -format %wx%h "$theirs")" \
+      "$(identify -format %wx%h "$ours")"
+    check "$kind ${names[$i]}: bytes" \
+      "$(stored_bytes "$theirs" "$channels")" "$(stored_bytes "$ours" "$channels")"
+  done
+done
+
+if [ $failed -gt 0 ] && [ -f "$work/gimp.log" ]; then
+  echo "---- GIMP output"; head -n 40 "$work/gimp.log"; echo "----"
+fi
+echo "cli: $passed passed, $failed failed"
+[ $failed -eq 0 ]
