@@ -156,12 +156,6 @@ static unsigned char clamp_floor(float v) {
   return static_cast<unsigned char>(std::floor(static_cast<double>(v)));
 }
 
-static unsigned char clamp_truncate(float v) {
-  if (v < 0.0f) return 0;
-  if (v > 255.0f) return 255;
-  return static_cast<unsigned char>(v);
-}
-
 unsigned char *interpolation_get_pixel_value_near(interpolation *in, float dx,
                                                   float dy,
                                                   unsigned char *pixel) {
@@ -247,7 +241,7 @@ unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
   _mm_storeu_pd(v + 2,
                 cubic2(ty, rows_hi[0], rows_hi[1], rows_hi[2], rows_hi[3]));
   for (int32_t c = 0; c < b->bpp; ++c)
-    pixel[c] = clamp_truncate(static_cast<float>(v[c]));
+    pixel[c] = clamp_floor(static_cast<float>(v[c]) + 0.5f);
   return pixel;
 }
 #else
@@ -275,7 +269,7 @@ unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
     const float r1 = get_cubic_row(b, c, 1, dx);
     const float r2 = get_cubic_row(b, c, 2, dx);
     const float r3 = get_cubic_row(b, c, 3, dx);
-    pixel[c] = clamp_truncate(cubic(dy, r0, r1, r2, r3));
+    pixel[c] = clamp_floor(cubic(dy, r0, r1, r2, r3) + 0.5f);
   }
   return pixel;
 }

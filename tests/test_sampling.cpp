@@ -387,6 +387,14 @@ TEST(CubicKernel, WorkedValuesAndClamping) {
   win.fill(0);
   win.at(1, 1, 0) = 255;
   EXPECT_EQ(win.run(0.0f, 0.0f)[0], 201);  // 255 * 16/18 * 16/18 = 201.48
+  win.at(1, 1, 0) = 100;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 79);  // 100 * 256/324 = 79.01
+  win.at(1, 1, 0) = 99;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 78);  // 78.22
+  win.at(1, 1, 0) = 9;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 7);  // 7.11, and 7.90 ...
+  win.at(1, 1, 0) = 10;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 8);  // ... rounds up
 
   // Ringing below zero clamps to 0 ...
   win.fill(0);
@@ -424,7 +432,7 @@ TEST(CubicKernel, MatchesTheMitchellNetravaliFilter) {
           for (int l = 0; l < 4; ++l)
             exact += win.at(k, l, c) * mitchell((long double)dx + 1 - k) *
                      mitchell((long double)dy + 1 - l);
-        expect_byte_near_step(p[c], exact, 1e-3L, "cubic");
+        expect_byte_near_step(p[c], exact + 0.5L, 1e-3L, "cubic");
       }
     }
   }
@@ -544,10 +552,6 @@ float lanczos_weight(float x) {
   return std::fabs(x) < 3.0f ? sinc(x) * sinc(x / 3.0f) : 0.0f;
 }
 
-unsigned char truncated(float v) {
-  return v < 0 ? 0 : v > 255 ? 255 : static_cast<unsigned char>(v);
-}
-
 unsigned char rounded(float v) {
   return v < 0 ? 0 : v > 255 ? 255
                  : static_cast<unsigned char>(std::floor(double(v)));
@@ -568,7 +572,7 @@ TEST(VectorKernels, CubicMatchesTheChannelByChannelFormula) {
       for (int l = 0; l < 4; ++l)
         r[l] = scalar::cubic(dx, win.at(0, l, c), win.at(1, l, c),
                              win.at(2, l, c), win.at(3, l, c));
-      ASSERT_EQ(p[c], scalar::truncated(scalar::cubic(dy, r[0], r[1], r[2], r[3])))
+      ASSERT_EQ(p[c], scalar::rounded(scalar::cubic(dy, r[0], r[1], r[2], r[3]) + 0.5f))
           << "channel " << c << " at " << dx << ", " << dy;
     }
   }
