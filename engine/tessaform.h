@@ -88,10 +88,10 @@ struct region {
 void region_init(region *r, warp *w, int32_t is_source);
 void bounds_init(struct bounds *b, region *r);
 int32_t region_inside(const region *r, int32_t x, int32_t y);
-// Box test on the integer pixel (ix, iy), polygon test at the exact point
-// (px, py): the render loop tests pixel centres and exact source positions.
-int32_t region_inside_at(const region *r, int32_t ix, int32_t iy, double px,
-                         double py);
+// Box and polygon test at the exact point (px, py): the render loop tests
+// pixel centres and exact source positions. For integers it is
+// region_inside's answer.
+int32_t region_inside_at(const region *r, double px, double py);
 gint32 new_layer(gint32 image, gint32 drawable, int32_t width, int32_t height);
 void region_message(const region *r, const char *label);
 

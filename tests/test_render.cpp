@@ -656,6 +656,40 @@ TEST_F(Render, SourceReachingPastTheDrawableRepeatsItsEdgePixels) {
     }
 }
 
+TEST_F(Render, SameWarpRelativeToTheDrawableGivesTheSameLayerShifted) {
+  // The source reaches past the drawable on every side, so the box edges
+  // decide which pixels are written.
+  const int offsets[][2] = {{0, 0}, {5, 3}, {-5, -3}, {-13, 7}};
+  for (const warp_render_options *path : kPaths)
+    for (int interp : {0, 1, 3}) {
+      SCOPED_TRACE(::testing::Message()
+                   << path_name(path) << ", interpolation " << interp);
+      std::vector<unsigned char> first;
+      for (const auto &o : offsets) {
+        standin::reset();
+        image = standin::add_image();
+        const gint32 src = add_source(GIMP_RGBA_IMAGE, 10, 10, o[0], o[1]);
+        auto at = [&](double x0, double y0, double x1, double y1) {
+          return rect(x0 + o[0], y0 + o[1], x1 + o[0], y1 + o[1]);
+        };
+        const gint32 layer = render(src, at(-2.6, -3.3, 12.4, 11.9),
+                                    at(-4.1, -2.2, 16.7, 13.3), interp,
+                                    "Warp", path);
+        const standin::item *it = standin::find(layer);
+        const image_pixels out(layer);
+        if (first.empty()) {
+          first = out.data;
+          EXPECT_GT(std::count_if(first.begin(), first.end(),
+                                  [](unsigned char b) { return b != 0; }),
+                    400);
+        }
+        EXPECT_EQ(it->offset_x - o[0], -5);
+        EXPECT_EQ(it->offset_y - o[1], -3);
+        EXPECT_TRUE(out.data == first) << "offsets " << o[0] << "," << o[1];
+      }
+    }
+}
+
 TEST_F(Render, DegenerateSourceWritesNothing) {
   const gint32 src = add_source(GIMP_RGBA_IMAGE, 32, 32);
   for (const warp_render_options *path : kPaths) {
