@@ -145,10 +145,7 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
   w.image = image;
   w.drawable = drawable;
   w.gegl_buffer = gimp_drawable_get_buffer(drawable);
-  // Every precision is read and written as 8 bits with the same components
-  // and colour space: the cells and kernels hold 8-bit channels.
-  w.format = warp_format_8bit(gegl_buffer_get_format(w.gegl_buffer));
-  w.bpp = babl_format_get_bytes_per_pixel(w.format);
+  warp_samples_init(&w, gegl_buffer_get_format(w.gegl_buffer));
   warp_label(label, sizeof label, vals->progress_name);
   w.label = label;
   interpolation_init(&in, &w);

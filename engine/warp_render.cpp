@@ -52,7 +52,7 @@ void pdb_plug_in_blur(const warp *w) {
 
 void render_straightforward(warp *w, interpolation *in) {
   const bounds *db = w->dst->bounds;
-  unsigned char cell[PIXEL_MAX_BYTES] = {0, 0, 0, 0};
+  unsigned char cell[SAMPLE_MAX_BYTES] = {};
   for (int32_t x = db->x0; x < db->x1; ++x) {
     for (int32_t y = db->y0; y < db->y1; ++y) {
       if (!render_pixel(w, in, x, y, cell)) continue;

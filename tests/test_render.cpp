@@ -705,7 +705,7 @@ TEST_F(Render, DegenerateSourceWritesNothing) {
   }
 }
 
-TEST_F(Render, HigherPrecisionRendersThroughEightBits) {
+TEST_F(Render, HigherPrecisionIdentityKeepsTheTypeAndEveryPixel) {
   struct deep {
     GimpImageType type;
     const char *format;
@@ -748,6 +748,85 @@ TEST_F(Render, HigherPrecisionRendersThroughEightBits) {
         EXPECT_GT(written, 200);
         EXPECT_EQ(standin::extra_refs(src), 0);
       }
+    }
+}
+
+// Float values of a drawable in its own components, through babl.
+std::vector<float> read_floats(gint32 id) {
+  const Babl *native = gegl_buffer_get_format(standin::find(id)->buffer);
+  char name[64];
+  g_snprintf(name, sizeof name, "%s float",
+             babl_get_name(babl_format_get_model(native)));
+  const std::vector<unsigned char> bytes =
+      standin::read(id, babl_format_with_space(name, nullptr));
+  std::vector<float> v(bytes.size() / sizeof(float));
+  std::memcpy(v.data(), bytes.data(), bytes.size());
+  return v;
+}
+
+TEST_F(Render, EveryPrecisionIsSampledAndWrittenAtItsOwn) {
+  struct deep {
+    GimpImageType type;
+    const char *format;
+    float top;        // the ramp's largest value
+    float tolerance;  // of the written result against the exact one
+  };
+  const deep cases[] = {
+      {GIMP_RGBA_IMAGE, "R'G'B'A u16", 1.0f, 1.5f / 65535},
+      {GIMP_RGBA_IMAGE, "RGBA u16", 1.0f, 1.5f / 65535},
+      {GIMP_GRAYA_IMAGE, "Y'A u32", 1.0f, 1e-6f},
+      {GIMP_RGBA_IMAGE, "RGBA half", 4.0f, 4e-3f},
+      {GIMP_RGBA_IMAGE, "R'G'B'A float", 4.0f, 1e-5f},
+      {GIMP_RGB_IMAGE, "RGB float", 4.0f, 1e-5f},
+      {GIMP_GRAY_IMAGE, "Y double", 4.0f, 1e-5f}};
+  const int W = 40, H = 20;
+  // Source column x + 1 lands on layer column x, half a pixel off: bilinear
+  // gives the mean of two neighbours.
+  const quad from = rect(0.5, 0, 30.5, 16), to = rect(0, 0, 30, 16);
+  for (const warp_render_options *path : kPaths)
+    for (const deep &k : cases) {
+      SCOPED_TRACE(::testing::Message() << path_name(path) << ", " << k.format);
+      standin::reset();
+      image = standin::add_image();
+      const gint32 src = standin::add_layer(image, "Deep", k.type, W, H, 0, 0,
+                                            -1, babl_format(k.format));
+      const int n = babl_format_get_n_components(babl_format(k.format));
+      const bool alpha = n == 2 || n == 4;
+      std::vector<float> ramp(size_t(W) * H * n);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          for (int c = 0; c < n; ++c)
+            ramp[(size_t(y) * W + x) * n + c] =
+                alpha && c == n - 1 ? 1.0f
+                                    : k.top * float(x * 97 + y * 3 + c) / 4000.0f;
+      std::vector<unsigned char> bytes(ramp.size() * sizeof(float));
+      std::memcpy(bytes.data(), ramp.data(), bytes.size());
+      char name[64];
+      g_snprintf(name, sizeof name, "%s float",
+                 babl_get_name(babl_format_get_model(babl_format(k.format))));
+      standin::write(src, bytes, babl_format(name));
+      const std::vector<float> in = read_floats(src);
+
+      const gint32 layer = render(src, from, to, 1, "Warp", path);
+      EXPECT_EQ(gegl_buffer_get_format(standin::find(layer)->buffer),
+                babl_format(k.format));
+      const standin::item *it = standin::find(layer);
+      const std::vector<float> out = read_floats(layer);
+      int checked = 0;
+      float largest = 0.0f;
+      for (int y = 1; y < 15; ++y)
+        for (int x = 1; x < 29; ++x)
+          for (int c = 0; c < n; ++c) {
+            const int lx = x - it->offset_x, ly = y - it->offset_y;
+            const float got = out[(size_t(ly) * it->width + lx) * n + c];
+            const float exact = (in[(size_t(y) * W + x) * n + c] +
+                                 in[(size_t(y) * W + x + 1) * n + c]) / 2;
+            ASSERT_NEAR(got, exact, k.tolerance) << x << "," << y << "/" << c;
+            largest = std::max(largest, got);
+            ++checked;
+          }
+      EXPECT_EQ(checked, 14 * 28 * n);
+      EXPECT_GT(largest, 0.6f * k.top);  // float types keep values above 1
     }
 }
 

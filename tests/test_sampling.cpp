@@ -23,8 +23,9 @@ class Window {
  public:
   // `select` is one of the four selections; null keeps the box kernel that
   // interpolation_init installs, with its window of 2.
-  Window(void (*select)(interpolation *), int32_t bpp) {
+  Window(void (*select)(interpolation *), int32_t bpp, bool alpha = false) {
     w_.bpp = bpp;
+    w_.has_alpha = alpha;
     in_.warp = &w_;
     in_.current = &in_.buffers[0];
     in_.previous = &in_.buffers[1];
@@ -520,6 +521,77 @@ TEST(LanczosKernel, ColumnThreeAwayWeighsNothing) {
     const unsigned char before = win.run(0.0f, dy)[0];
     for (int l = 0; l < 6; ++l) win.at(5, l, 0) = win.at(5, l, 0) ^ 0xFF;
     EXPECT_EQ(win.run(0.0f, dy)[0], before) << dy;
+  }
+}
+
+// --------------------------------------------- colour weighted by alpha
+
+const KernelCase *const kWeighted[] = {&kKernels[2], &kKernels[3],
+                                       &kKernels[4]};
+
+TEST(AlphaWeighting, ColourOfTransparentCellsNeverReachesTheResult) {
+  std::mt19937_64 rng(47);
+  for (const KernelCase *k : kWeighted)
+    for (int bpp : {2, 4}) {
+      Window win(k->select, bpp, true), other(k->select, bpp, true);
+      for (int n = 0; n < 300; ++n) {
+        win.fill_random(rng);
+        for (int i = 0; i < k->size; ++i)
+          for (int j = 0; j < k->size; ++j) {
+            if ((i * 7 + j * 3 + n) % 4 == 0) win.at(i, j, bpp - 1) = 0;
+            for (int c = 0; c < bpp; ++c)
+              other.at(i, j, c) = win.at(i, j, bpp - 1) == 0 && c < bpp - 1
+                                      ? 255 - win.at(i, j, c)
+                                      : win.at(i, j, c);
+          }
+        const float dx = float(n % 17) / 17.0f, dy = float(n % 5) / 5.0f;
+        const Pixel a = win.run(dx, dy), b = other.run(dx, dy);
+        ASSERT_EQ(a, b) << k->name << " bpp " << bpp << " window " << n;
+        if (a[bpp - 1] == 0) {
+          for (int c = 0; c < bpp; ++c) ASSERT_EQ(a[c], 0) << k->name;
+        }
+      }
+    }
+}
+
+TEST(AlphaWeighting, OpaqueRedBesideTransparentBlackStaysRed) {
+  for (const KernelCase *k : kWeighted) {
+    Window win(k->select, 4, true);
+    int partial = 0;
+    for (int edge = 1; edge < k->size; ++edge)
+      for (float d : {0.1f, 0.5f, 0.77f}) {
+        win.fill(0);
+        for (int i = 0; i < edge; ++i)
+          for (int j = 0; j < k->size; ++j) {
+            win.at(i, j, 0) = 255;
+            win.at(i, j, 3) = 255;
+          }
+        const Pixel p = win.run(d, d);
+        if (p[3] == 0) continue;
+        partial += p[3] < 255;
+        EXPECT_GE(p[0], 254) << k->name << " edge " << edge << " at " << d;
+        EXPECT_EQ(p[1], 0);
+        EXPECT_EQ(p[2], 0);
+      }
+    EXPECT_GT(partial, 0) << k->name;
+  }
+}
+
+TEST(AlphaWeighting, EqualAlphaGivesTheUnweightedBytes) {
+  std::mt19937_64 rng(53);
+  for (const KernelCase *k : kWeighted) {
+    Window weighted(k->select, 4, true), plain(k->select, 4, false);
+    for (int n = 0; n < 2000; ++n) {
+      plain.fill_random(rng);
+      const unsigned char alpha = static_cast<unsigned char>(1 + n % 255);
+      for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j) {
+          plain.at(i, j, 3) = alpha;
+          for (int c = 0; c < 4; ++c) weighted.at(i, j, c) = plain.at(i, j, c);
+        }
+      const float dx = float(n % 13) / 13.0f, dy = float(n % 7) / 7.0f;
+      ASSERT_EQ(weighted.run(dx, dy), plain.run(dx, dy)) << k->name << " " << n;
+    }
   }
 }
 
