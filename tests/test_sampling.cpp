@@ -650,15 +650,26 @@ TEST(VectorKernels, CubicMatchesTheChannelByChannelFormula) {
   }
 }
 
-TEST(VectorKernels, LanczosMatchesTheChannelByChannelFormula) {
+// The vector kernel against the shared float step byte for byte, and
+// against the textbook weights (two sines per weight) within one level.
+TEST(VectorKernels, LanczosMatchesTheFloatStepAndTheDirectWeights) {
   Window win(interpolation_init_lanczos, 4);
   std::mt19937_64 rng(43);
   std::uniform_real_distribution<float> offset(0.0f, 1.0f);
+  int differ = 0;
   for (int n = 0; n < 20000; ++n) {
     win.fill_random(rng);
     const float dx = n % 7 ? offset(rng) : 0.0f, dy = offset(rng);
     const Pixel p = win.run(dx, dy);
+    cell_values cells;
+    for (int k = 0; k < 6; ++k)
+      for (int l = 0; l < 6; ++l)
+        for (int c = 0; c < 4; ++c) cells[k][l][c] = win.at(k, l, c);
+    float values[4];
+    interpolation_values_lanczos(cells, 4, dx, dy, values);
     for (int c = 0; c < 4; ++c) {
+      ASSERT_EQ(p[c], scalar::rounded(values[c] + 0.5f))
+          << "channel " << c << " at " << dx << ", " << dy;
       float s = 0.0f, weights = 0.0f;
       for (int k = 0; k < 6; ++k)
         for (int l = 0; l < 6; ++l) {
@@ -667,8 +678,12 @@ TEST(VectorKernels, LanczosMatchesTheChannelByChannelFormula) {
           s = s + float(win.at(k, l, c)) * w;
           weights = weights + w;
         }
-      ASSERT_EQ(p[c], scalar::rounded(s / weights + 0.5f))
+      const int direct = scalar::rounded(s / weights + 0.5f);
+      ASSERT_LE(std::abs(int(p[c]) - direct), 1)
           << "channel " << c << " at " << dx << ", " << dy;
+      differ += p[c] != direct;
     }
   }
+  // Rounding a value that sits on a half level may go either way; rarely.
+  EXPECT_LT(differ, 800);
 }
