@@ -37,7 +37,9 @@ void sample_cell_values(int32_t sample, int32_t channels,
   if (sample == SAMPLE_U16) {
     uint16_t v[CHANNELS_MAX];
     std::memcpy(v, cell, sizeof(uint16_t) * size_t(channels));
-    for (int32_t c = 0; c < channels; ++c) out[c] = float(v[c]) / 65535.0f;
+    // Within an ulp of v / 65535: the store's rounding gives v back.
+    for (int32_t c = 0; c < channels; ++c)
+      out[c] = float(v[c]) * (1.0f / 65535.0f);
   } else {
     std::memcpy(out, cell, sizeof(float) * size_t(channels));
   }

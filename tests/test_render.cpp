@@ -827,6 +827,13 @@ TEST_F(Render, EveryPrecisionIsSampledAndWrittenAtItsOwn) {
           }
       EXPECT_EQ(checked, 14 * 28 * n);
       EXPECT_GT(largest, 0.6f * k.top);  // float types keep values above 1
+
+      // Onto itself, every sample comes back exactly.
+      const gint32 copy = render(src, to, to, 1, "Warp", path);
+      const image_pixels a(src), b(copy);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 30; ++x)
+          ASSERT_TRUE(b.same(x, y, a, x, y)) << "copy " << x << "," << y;
     }
 }
 
