@@ -281,8 +281,6 @@ void warp_release(warp *w);
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.
 const char *warp_vals_check(const warp_vals *vals);
-// The 8-bit format with the components and colour space of `format`.
-const Babl *warp_format_8bit(const Babl *format);
 // Sets the warp's format, sample type and channels from the drawable's own
 // format: the same components, transfer curve and colour space.
 void warp_samples_init(warp *w, const Babl *native);

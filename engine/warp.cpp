@@ -27,13 +27,6 @@ void warp_label(char *out, size_t size, const char *progress_name) {
   std::memcpy(out + n, suffix, sizeof suffix);
 }
 
-const Babl *warp_format_8bit(const Babl *format) {
-  char name[64];
-  g_snprintf(name, sizeof name, "%s u8",
-             babl_get_name(babl_format_get_model(format)));
-  return babl_format_with_space(name, babl_format_get_space(format));
-}
-
 static void point_pairs_to_quad(point quad[4], const float xy[8]) {
   for (int i = 0; i < 4; ++i) quad[i] = point_init(xy[2 * i], xy[2 * i + 1]);
 }
