@@ -125,6 +125,25 @@
   (forget-undo img)
   (bench-image "rgba" img layer)
 
+  ; The same pixels at 16-bit and at float, and with transparent areas.
+  (define (variant name change)
+    (let* ((img2 (car (gimp-image-duplicate img)))
+           (layer2 (vector-ref (cadr (gimp-image-get-layers img2)) 0)))
+      (change img2 layer2)
+      (forget-undo img2)
+      (bench-image name img2 layer2)
+      (gimp-image-delete img2)))
+  (variant "rgba16" (lambda (i l) (gimp-image-convert-precision i PRECISION-U16-GAMMA)))
+  (variant "rgbaf" (lambda (i l) (gimp-image-convert-precision i PRECISION-FLOAT-LINEAR)))
+  (variant "holes"
+           (lambda (i l)
+             ; Transparent discs across the image: many soft-edged cut-outs.
+             (do ((k 0 (+ k 1))) ((= k 12))
+               (gimp-image-select-ellipse i CHANNEL-OP-ADD (+ 100 (* 310 k))
+                                          (+ 200 (* 180 (modulo k 5))) 600 900))
+             (gimp-drawable-edit-clear l)
+             (gimp-selection-none i)))
+
   ; The same pixels without alpha.
   (let* ((img2 (car (gimp-image-duplicate img)))
          (layer2 (vector-ref (cadr (gimp-image-get-layers img2)) 0)))

@@ -97,8 +97,11 @@ void write_trace() {
 
 gint32 transfer(gint32 image, gint32 drawable, const GimpParam *param) {
   GeglBuffer *source = gimp_drawable_get_buffer(drawable);
-  const Babl *format = warp_format_8bit(gegl_buffer_get_format(source));
-  const int bpp = babl_format_get_bytes_per_pixel(format);
+  // The sample format the plug-in moves: bytes, u16 or float.
+  warp samples{};
+  warp_samples_init(&samples, gegl_buffer_get_format(source));
+  const Babl *format = samples.format;
+  const int bpp = samples.bpp;
   gint ox = 0, oy = 0;
   gimp_drawable_offsets(drawable, &ox, &oy);
 

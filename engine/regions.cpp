@@ -73,15 +73,19 @@ void region_init(region *r, warp *w, int32_t is_source) {
   qcoord_init(r->coord_v, r->quad[1], r->quad[2], r->quad[3], r->quad[0]);
 }
 
-int32_t region_inside_at(const region *r, int32_t ix, int32_t iy, double px,
-                         double py) {
+// Open bounds a pixel wider than the box on each side, compared with the
+// exact position: truncating the position first would move the edge with the
+// drawable's offsets (toward zero is a different way on either side of 0).
+int32_t region_inside_at(const region *r, double px, double py) {
   const struct bounds *b = r->bounds;
-  if (ix < b->x0 || ix > b->x1 || iy < b->y0 || iy > b->y1) return 0;
+  if (!(px > b->x0 - 1.0 && px < b->x1 + 1.0 && py > b->y0 - 1.0 &&
+        py < b->y1 + 1.0))
+    return 0;
   return quad_inside(r->areal, px, py);
 }
 
 int32_t region_inside(const region *r, int32_t x, int32_t y) {
-  return region_inside_at(r, x, y, x, y);
+  return region_inside_at(r, x, y);
 }
 
 void region_message(const region *r, const char *label) {

@@ -37,7 +37,11 @@ void buffer_init(buffer *b, interpolation *owner, int32_t size) {
   b->valid = 0;
   b->size = size;
   b->half = size / 2;
-  b->bpp = owner->warp->bpp;
+  const warp *w = owner->warp;
+  b->bpp = w->bpp;
+  b->sample = w->sample;
+  b->channels = w->sample == SAMPLE_U8 ? w->bpp : w->channels;
+  b->alpha = w->has_alpha ? b->channels - 1 : -1;
   if (b != owner->previous) buffer_init(owner->previous, owner, size);
 }
 
@@ -75,21 +79,37 @@ static int32_t clamp_to_box(int32_t v, int32_t b0, int32_t size) {
 // the others read one at a time.
 static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
                            int32_t bpp) {
+  const buffer *old = in->previous;
   for (int32_t i = cur->x0; i < cur->x1; ++i) {
     const int32_t px = clamp_to_box(i, sb->x0, sb->width);
     for (int32_t j = cur->y0; j < cur->y1; ++j) {
       const int32_t py = clamp_to_box(j, sb->y0, sb->height);
-      unsigned char *cell = cur->data[i - cur->x0][j - cur->y0];
-      if (const unsigned char *old = buffer_get_pixel(in->previous, px, py))
-        std::memcpy(cell, old, size_t(bpp));
-      else
+      const int32_t k = i - cur->x0, l = j - cur->y0;
+      const int32_t ok = px - old->x0, ol = py - old->y0;
+      const bool shared = old->valid && ok >= 0 && ol >= 0 &&
+                          ok < old->size && ol < old->size;
+      if (cur->sample == SAMPLE_U8) {
+        if (shared)
+          std::memcpy(cur->data[k][l], old->data[ok][ol], size_t(bpp));
+        else
+          fetch_from_gegl(in, px, py, cur->data[k][l]);
+      } else if (shared) {
+        std::memcpy(cur->values[k][l], old->values[ok][ol],
+                    sizeof cur->values[k][l]);
+      } else {
+        unsigned char cell[SAMPLE_MAX_BYTES];
         fetch_from_gegl(in, px, py, cell);
+        sample_cell_values(cur->sample, cur->channels, cell,
+                           cur->values[k][l]);
+      }
     }
   }
 }
 
 // The memory holds every pixel the clamping can reach and is padded, so each
-// cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
+// 8-bit cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
+// Wider samples become floats as they are fetched: the source stays in its
+// own, smaller, type.
 static void fill_from_memory(const source_pixels *mem, buffer *cur,
                              const bounds *sb) {
   const size_t stride = size_t(mem->width) * size_t(mem->bpp);
@@ -103,9 +123,16 @@ static void fill_from_memory(const source_pixels *mem, buffer *cur,
     row[l] = mem->data +
              size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) - mem->y0) *
                  stride;
+  if (cur->sample == SAMPLE_U8) {
+    for (int32_t k = 0; k < size; ++k)
+      for (int32_t l = 0; l < size; ++l)
+        std::memcpy(cur->data[k][l], row[l] + column[k], PIXEL_MAX_BYTES);
+    return;
+  }
   for (int32_t k = 0; k < size; ++k)
     for (int32_t l = 0; l < size; ++l)
-      std::memcpy(cur->data[k][l], row[l] + column[k], PIXEL_MAX_BYTES);
+      sample_cell_values(cur->sample, cur->channels, row[l] + column[k],
+                         cur->values[k][l]);
 }
 
 unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
@@ -155,12 +182,6 @@ static unsigned char clamp_floor(float v) {
   return static_cast<unsigned char>(std::floor(static_cast<double>(v)));
 }
 
-static unsigned char clamp_truncate(float v) {
-  if (v < 0.0f) return 0;
-  if (v > 255.0f) return 255;
-  return static_cast<unsigned char>(v);
-}
-
 unsigned char *interpolation_get_pixel_value_near(interpolation *in, float dx,
                                                   float dy,
                                                   unsigned char *pixel) {
@@ -177,9 +198,136 @@ static float linear(float t, float a, float b) {
   return static_cast<float>(left + static_cast<double>(right));
 }
 
+// ------------------------------------------------ colour weighted by alpha
+
+// Cells of equal alpha need no weighting: their colour comes out of the
+// plain arithmetic unchanged, so such windows give the same bytes as before
+// alpha counted.
+static bool alpha_uniform(const buffer *b) {
+  if (b->alpha < 0) return true;
+  const int32_t a = b->alpha, n = b->size;
+  if (b->sample == SAMPLE_U8) {
+    const unsigned char first = b->data[0][0][a];
+    for (int32_t k = 0; k < n; ++k)
+      for (int32_t l = 0; l < n; ++l)
+        if (b->data[k][l][a] != first) return false;
+  } else {
+    const float first = b->values[0][0][a];
+    for (int32_t k = 0; k < n; ++k)
+      for (int32_t l = 0; l < n; ++l)
+        if (b->values[k][l][a] != first) return false;
+  }
+  return true;
+}
+
+// Uniform alpha of zero: only stored colour of transparent pixels, which
+// must not show.
+static bool alpha_uniform_zero(const buffer *b) {
+  if (b->alpha < 0) return false;
+  return b->sample == SAMPLE_U8 ? b->data[0][0][b->alpha] == 0
+                                : !(b->values[0][0][b->alpha] > 0.0f);
+}
+
+float interpolation_values_weighted(interpolation_values values,
+                                    const cell_values &cells, int32_t size,
+                                    int32_t channels, int32_t alpha, float dx,
+                                    float dy, float *out) {
+  cell_values weighted;
+  for (int32_t k = 0; k < size; ++k)
+    for (int32_t l = 0; l < size; ++l) {
+      const float *cell = cells[k][l];
+      for (int32_t c = 0; c < channels; ++c)
+        weighted[k][l][c] = c == alpha ? cell[c] : cell[c] * cell[alpha];
+    }
+  values(weighted, channels, dx, dy, out);
+  const float a = out[alpha];
+  for (int32_t c = 0; c < channels; ++c)
+    if (c != alpha) out[c] = a > 0.0f ? out[c] / a : 0.0f;
+  return a;
+}
+
+static void cells_to_values(const buffer *b, cell_values &cells) {
+  for (int32_t k = 0; k < b->size; ++k)
+    for (int32_t l = 0; l < b->size; ++l)
+      for (int32_t c = 0; c < b->channels; ++c)
+        cells[k][l][c] = b->data[k][l][c];
+}
+
+// One kernel over a window: weighted by alpha when alpha varies in it, then
+// quantised into the pixel.
+static unsigned char *kernel_sample(interpolation *in,
+                                    interpolation_values values, float dx,
+                                    float dy, unsigned char *pixel) {
+  const buffer *b = in->current;
+  float out[CHANNELS_MAX];
+  if (b->sample == SAMPLE_U8) {
+    cell_values cells;
+    cells_to_values(b, cells);
+    interpolation_values_weighted(values, cells, b->size, b->channels,
+                                  b->alpha, dx, dy, out);
+  } else if (alpha_uniform(b)) {
+    values(b->values, b->channels, dx, dy, out);
+  } else {
+    interpolation_values_weighted(values, b->values, b->size, b->channels,
+                                  b->alpha, dx, dy, out);
+  }
+  sample_store(b, in->warp->unbounded, out, 1, pixel);
+  return pixel;
+}
+
+// Nearest copies a cell as it is, alpha and all.
+static unsigned char *kernel_near_values(interpolation *in, float dx, float dy,
+                                         unsigned char *pixel) {
+  const buffer *b = in->current;
+  const int k = dx > 0.5f ? 1 : 0;
+  const int l = dy > 0.5f ? 1 : 0;
+  sample_store(b, in->warp->unbounded, b->values[k][l], 0, pixel);
+  return pixel;
+}
+
+template <interpolation_values Values>
+static unsigned char *kernel_values(interpolation *in, float dx, float dy,
+                                    unsigned char *pixel) {
+  const buffer *b = in->current;
+  if (alpha_uniform_zero(b) && alpha_uniform(b)) {
+    std::memset(pixel, 0, size_t(b->bpp));
+    return pixel;
+  }
+  return kernel_sample(in, Values, dx, dy, pixel);
+}
+
+// The 8-bit kernels below take their own faster arithmetic for windows of
+// one alpha; this is the rest.
+static bool needs_weighting(interpolation *in, float dx, float dy,
+                            unsigned char *pixel, interpolation_values values) {
+  const buffer *b = in->current;
+  if (!alpha_uniform(b)) {
+    kernel_sample(in, values, dx, dy, pixel);
+    return true;
+  }
+  if (alpha_uniform_zero(b)) {
+    std::memset(pixel, 0, size_t(b->bpp));
+    return true;
+  }
+  return false;
+}
+
+// --------------------------------------------------------- 8-bit kernels
+
+void interpolation_values_linear(const cell_values &v, int32_t channels,
+                                 float dx, float dy, float *out) {
+  for (int32_t c = 0; c < channels; ++c) {
+    const float top = linear(dx, v[0][0][c], v[1][0][c]);
+    const float bottom = linear(dx, v[0][1][c], v[1][1][c]);
+    out[c] = linear(dy, top, bottom);
+  }
+}
+
 unsigned char *interpolation_get_pixel_value_linear(interpolation *in,
                                                     float dx, float dy,
                                                     unsigned char *pixel) {
+  if (needs_weighting(in, dx, dy, pixel, interpolation_values_linear))
+    return pixel;
   const buffer *b = in->current;
   for (int32_t c = 0; c < b->bpp; ++c) {
     const float top = linear(dx, b->data[0][0][c], b->data[1][0][c]);
@@ -187,6 +335,26 @@ unsigned char *interpolation_get_pixel_value_linear(interpolation *in,
     pixel[c] = clamp_floor(linear(dy, top, bottom) + 0.5f);
   }
   return pixel;
+}
+
+// Mitchell-Netravali, B = C = 1/3, over samples at t + 1, t, 1 - t, 2 - t.
+static float cubic(float t, float p0, float p1, float p2, float p3) {
+  const double T = t, P0 = p0, P1 = p1, P2 = p2, P3 = p3;
+  const double A = -7.0 * P0 + 21.0 * P1 - 21.0 * P2 + 7.0 * P3;
+  const double B = 15.0 * P0 - 36.0 * P1 + 27.0 * P2 - 6.0 * P3;
+  const double C = -9.0 * P0 + 9.0 * P2;
+  const double D = P0 + 16.0 * P1 + P2;
+  return static_cast<float>((((A * T + B) * T + C) * T + D) / 18.0);
+}
+
+void interpolation_values_cubic(const cell_values &v, int32_t channels,
+                                float dx, float dy, float *out) {
+  for (int32_t c = 0; c < channels; ++c) {
+    float r[4];
+    for (int l = 0; l < 4; ++l)
+      r[l] = cubic(dx, v[0][l][c], v[1][l][c], v[2][l][c], v[3][l][c]);
+    out[c] = cubic(dy, r[0], r[1], r[2], r[3]);
+  }
 }
 
 #if defined(__SSE2__)
@@ -228,6 +396,8 @@ static __m128d cubic2(__m128d T, __m128d P0, __m128d P1, __m128d P2,
 unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
                                                    float dx, float dy,
                                                    unsigned char *pixel) {
+  if (needs_weighting(in, dx, dy, pixel, interpolation_values_cubic))
+    return pixel;
   const buffer *b = in->current;
   const __m128d tx = _mm_set1_pd(dx), ty = _mm_set1_pd(dy);
   __m128d rows_lo[4], rows_hi[4];  // channels 0-1 and 2-3 of each row
@@ -246,19 +416,10 @@ unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
   _mm_storeu_pd(v + 2,
                 cubic2(ty, rows_hi[0], rows_hi[1], rows_hi[2], rows_hi[3]));
   for (int32_t c = 0; c < b->bpp; ++c)
-    pixel[c] = clamp_truncate(static_cast<float>(v[c]));
+    pixel[c] = clamp_floor(static_cast<float>(v[c]) + 0.5f);
   return pixel;
 }
 #else
-// Mitchell-Netravali, B = C = 1/3, over samples at t + 1, t, 1 - t, 2 - t.
-static float cubic(float t, float p0, float p1, float p2, float p3) {
-  const double T = t, P0 = p0, P1 = p1, P2 = p2, P3 = p3;
-  const double A = -7.0 * P0 + 21.0 * P1 - 21.0 * P2 + 7.0 * P3;
-  const double B = 15.0 * P0 - 36.0 * P1 + 27.0 * P2 - 6.0 * P3;
-  const double C = -9.0 * P0 + 9.0 * P2;
-  const double D = P0 + 16.0 * P1 + P2;
-  return static_cast<float>((((A * T + B) * T + C) * T + D) / 18.0);
-}
 
 static float get_cubic_row(const buffer *b, int32_t c, int l, float t) {
   return cubic(t, b->data[0][l][c], b->data[1][l][c], b->data[2][l][c],
@@ -268,43 +429,81 @@ static float get_cubic_row(const buffer *b, int32_t c, int l, float t) {
 unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
                                                    float dx, float dy,
                                                    unsigned char *pixel) {
+  if (needs_weighting(in, dx, dy, pixel, interpolation_values_cubic))
+    return pixel;
   const buffer *b = in->current;
   for (int32_t c = 0; c < b->bpp; ++c) {
     const float r0 = get_cubic_row(b, c, 0, dx);
     const float r1 = get_cubic_row(b, c, 1, dx);
     const float r2 = get_cubic_row(b, c, 2, dx);
     const float r3 = get_cubic_row(b, c, 3, dx);
-    pixel[c] = clamp_truncate(cubic(dy, r0, r1, r2, r3));
+    pixel[c] = clamp_floor(cubic(dy, r0, r1, r2, r3) + 0.5f);
   }
   return pixel;
 }
 #endif
 
-static float sinc(float x) {
-  if (std::fabs(static_cast<double>(x)) < 1e-6) return 1.0f;
-  const float t = static_cast<float>(M_PI * static_cast<double>(x));
-  return static_cast<float>(std::sin(static_cast<double>(t)) /
-                            static_cast<double>(t));
+// Lanczos-3 at the six distances x_k = d + 2 - k of one axis. The sines
+// repeat along the axis: sin(pi x_k) = (-1)^k sin(pi d), and
+// sin(pi x_k / 3) = sin(a - k pi / 3) with a = pi (d + 2) / 3, which the
+// angle-difference formula takes from sin a and cos a. Three sines per axis
+// instead of twelve.
+static void lanczos_axis(float d, float *w) {
+  static const double step_sin[BUFFER_MAX_SIZE] = {
+      0.0, 0.86602540378443865, 0.86602540378443865,
+      0.0, -0.86602540378443865, -0.86602540378443865};
+  static const double step_cos[BUFFER_MAX_SIZE] = {1.0, 0.5, -0.5,
+                                                   -1.0, -0.5, 0.5};
+  const double s = std::sin(M_PI * static_cast<double>(d));
+  const double a = M_PI * (static_cast<double>(d) + 2.0) / 3.0;
+  const double sa = std::sin(a), ca = std::cos(a);
+  for (int k = 0; k < BUFFER_MAX_SIZE; ++k) {
+    const float x = d + 2.0f - static_cast<float>(k);
+    if (!(std::fabs(x) < 3.0f)) {
+      w[k] = 0.0f;
+    } else if (std::fabs(static_cast<double>(x)) < 1e-6) {
+      w[k] = 1.0f;
+    } else {
+      const double xd = static_cast<double>(d) + 2.0 - k;
+      const double full = (k % 2 ? -s : s);
+      const double third = sa * step_cos[k] - ca * step_sin[k];
+      w[k] = static_cast<float>(3.0 * full * third / (M_PI * M_PI * xd * xd));
+    }
+  }
 }
 
-static float kernel(float x, int a) {
-  if (std::fabs(x) < static_cast<float>(a))
-    return sinc(x) * sinc(x / static_cast<float>(a));
-  return 0.0f;
+// One weight per column and per row; centre of column k lies dx + 2 - k
+// from the sample.
+static void lanczos_weights(float dx, float dy, float *wx, float *wy) {
+  lanczos_axis(dx, wx);
+  lanczos_axis(dy, wy);
+}
+
+void interpolation_values_lanczos(const cell_values &v, int32_t channels,
+                                  float dx, float dy, float *out) {
+  float wx[BUFFER_MAX_SIZE], wy[BUFFER_MAX_SIZE];
+  lanczos_weights(dx, dy, wx, wy);
+  for (int32_t c = 0; c < channels; ++c) {
+    float s = 0.0f, weights = 0.0f;
+    for (int k = 0; k < BUFFER_MAX_SIZE; ++k) {
+      for (int l = 0; l < BUFFER_MAX_SIZE; ++l) {
+        const float w = wy[l] * wx[k];
+        s = s + v[k][l][c] * w;
+        weights = weights + w;
+      }
+    }
+    out[c] = s / weights;
+  }
 }
 
 unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
                                                      float dx, float dy,
                                                      unsigned char *pixel) {
+  if (needs_weighting(in, dx, dy, pixel, interpolation_values_lanczos))
+    return pixel;
   const buffer *b = in->current;
-  const int a = b->half;
-  // One weight per column and per row; centre of column k lies dx + 2 - k
-  // from the sample.
   float wx[BUFFER_MAX_SIZE], wy[BUFFER_MAX_SIZE];
-  for (int k = 0; k < BUFFER_MAX_SIZE; ++k) {
-    wx[k] = kernel(dx + 2.0f - static_cast<float>(k), a);
-    wy[k] = kernel(dy + 2.0f - static_cast<float>(k), a);
-  }
+  lanczos_weights(dx, dy, wx, wy);
   // The raw weights sum to slightly less than one and vary with the offset;
   // dividing by their sum keeps flat areas flat.
 #if defined(__SSE2__)
@@ -340,29 +539,37 @@ unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
 
 // --------------------------------------------------------------- selection
 
+// Each kernel's window, its 8-bit function, and its function for wider
+// samples.
 struct kernel_choice {
   int32_t size;
   interpolation_kernel function;
+  interpolation_kernel wide;
 };
 
 static void interpolation_select(interpolation *in, kernel_choice choice) {
   buffer_init(in->current, in, choice.size);
-  in->get_pixel_value = choice.function;
+  in->get_pixel_value =
+      in->warp->sample == SAMPLE_U8 ? choice.function : choice.wide;
 }
 
 void interpolation_init_near(interpolation *in) {
   in->allow_blur = 0;
-  interpolation_select(in, {2, interpolation_get_pixel_value_near});
+  interpolation_select(
+      in, {2, interpolation_get_pixel_value_near, kernel_near_values});
 }
 
 void interpolation_init_linear(interpolation *in) {
-  interpolation_select(in, {2, interpolation_get_pixel_value_linear});
+  interpolation_select(in, {2, interpolation_get_pixel_value_linear,
+                            kernel_values<interpolation_values_linear>});
 }
 
 void interpolation_init_cubic(interpolation *in) {
-  interpolation_select(in, {4, interpolation_get_pixel_value_cubic});
+  interpolation_select(in, {4, interpolation_get_pixel_value_cubic,
+                            kernel_values<interpolation_values_cubic>});
 }
 
 void interpolation_init_lanczos(interpolation *in) {
-  interpolation_select(in, {6, interpolation_get_pixel_value_lanczos});
+  interpolation_select(in, {6, interpolation_get_pixel_value_lanczos,
+                            kernel_values<interpolation_values_lanczos>});
 }

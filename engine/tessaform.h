@@ -86,15 +86,28 @@ struct region {
 void region_init(region *r, warp *w, int32_t is_source);
 void bounds_init(struct bounds *b, region *r);
 int32_t region_inside(const region *r, int32_t x, int32_t y);
-// Box test on the integer pixel (ix, iy), polygon test at the exact point
-// (px, py): the render loop tests pixel centres and exact source positions.
-int32_t region_inside_at(const region *r, int32_t ix, int32_t iy, double px,
-                         double py);
+// Box and polygon test at the exact point (px, py): the render loop tests
+// pixel centres and exact source positions. For integers it is
+// region_inside's answer.
+int32_t region_inside_at(const region *r, double px, double py);
 void region_message(const region *r, const char *label);
 
 // ---------------------------------------------------------------- sampling
 
-enum { BUFFER_MAX_SIZE = 6, PIXEL_MAX_BYTES = 4 };
+// PIXEL_MAX_BYTES: an 8-bit cell; SAMPLE_MAX_BYTES: a pixel of any sample
+// type the engine reads and writes (four floats).
+enum {
+  BUFFER_MAX_SIZE = 6,
+  PIXEL_MAX_BYTES = 4,
+  CHANNELS_MAX = 4,
+  SAMPLE_MAX_BYTES = 16
+};
+
+// How source pixels are held and written: 8-bit drawables keep their bytes,
+// 16-bit ones their u16 samples; every other precision goes through float.
+enum sample_type { SAMPLE_U8 = 0, SAMPLE_U16 = 1, SAMPLE_FLOAT = 2 };
+
+typedef float cell_values[BUFFER_MAX_SIZE][BUFFER_MAX_SIZE][CHANNELS_MAX];
 
 struct interpolation;
 
@@ -103,7 +116,12 @@ struct buffer {
   interpolation *owner;
   int32_t valid;
   int32_t bpp;
+  int32_t channels;
+  int32_t alpha;   // the alpha channel's index, -1 without alpha
+  int32_t sample;  // a sample_type
   unsigned char data[BUFFER_MAX_SIZE][BUFFER_MAX_SIZE][PIXEL_MAX_BYTES];
+  // The cells of wider samples, as floats in the drawable's own encoding.
+  cell_values values;
   float x;
   float y;
   int32_t ix;
@@ -123,6 +141,25 @@ void buffer_init(buffer *b, interpolation *owner, int32_t size);
 
 typedef unsigned char *(*interpolation_kernel)(interpolation *in, float dx,
                                                float dy, unsigned char *pixel);
+// A kernel's arithmetic on float cells: the channel values before they are
+// quantised and stored. The window's cells start at [0][0].
+typedef void (*interpolation_values)(const cell_values &cells,
+                                     int32_t channels, float dx, float dy,
+                                     float *out);
+
+void interpolation_values_linear(const cell_values &cells, int32_t channels,
+                                 float dx, float dy, float *out);
+void interpolation_values_cubic(const cell_values &cells, int32_t channels,
+                                float dx, float dy, float *out);
+void interpolation_values_lanczos(const cell_values &cells, int32_t channels,
+                                  float dx, float dy, float *out);
+// Colour weighted by alpha: runs `values` on the cells with colour times
+// alpha and divides the colour it gives by the alpha it gives. Returns that
+// alpha; where it is not above zero the colour is left at zero.
+float interpolation_values_weighted(interpolation_values values,
+                                    const cell_values &cells, int32_t size,
+                                    int32_t channels, int32_t alpha, float dx,
+                                    float dy, float *out);
 
 // Source pixels held in memory, one row after another, tightly packed, with
 // PIXEL_MAX_BYTES of padding after the last pixel. It must hold every pixel
@@ -191,8 +228,12 @@ struct warp {
   struct bounds source_extent;      // its pixels in image coordinates
   warp_progress progress;           // may be null
   void *progress_data;
-  const Babl *format;
+  const Babl *format;  // source read and destination written in it
   int32_t bpp;
+  int32_t sample;     // a sample_type
+  int32_t channels;
+  int32_t has_alpha;
+  int32_t unbounded;  // float samples: values outside 0..1 are kept
   int32_t pre_blur;
   int32_t anti_aliasing;
   region src_region;
@@ -260,5 +301,13 @@ void warp_render(warp *w, interpolation *in,
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.
 const char *warp_vals_check(const warp_vals *vals);
-// The 8-bit format with the components and colour space of `format`.
-const Babl *warp_format_8bit(const Babl *format);
+// Sets the warp's format, sample type and channels from the drawable's own
+// format: the same components, transfer curve and colour space.
+void warp_samples_init(warp *w, const Babl *native);
+// A cell of the warp's sample type (u16 or float) as floats.
+void sample_cell_values(int32_t sample, int32_t channels,
+                        const unsigned char *cell, float *out);
+// Quantises float channel values into a pixel of the buffer's sample type;
+// `transparent_zero`: a pixel whose alpha comes out zero is all zeros.
+void sample_store(const buffer *b, int32_t unbounded, const float *values,
+                  int32_t transparent_zero, unsigned char *pixel);

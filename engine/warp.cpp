@@ -6,13 +6,6 @@
 
 #include "tessaform.h"
 
-const Babl *warp_format_8bit(const Babl *format) {
-  char name[64];
-  g_snprintf(name, sizeof name, "%s u8",
-             babl_get_name(babl_format_get_model(format)));
-  return babl_format_with_space(name, babl_format_get_space(format));
-}
-
 static void point_pairs_to_quad(point quad[4], const float xy[8]) {
   for (int i = 0; i < 4; ++i) quad[i] = point_init(xy[2 * i], xy[2 * i + 1]);
 }
@@ -124,10 +117,7 @@ warp_status tessaform_warp(GeglBuffer *source,
   w.source_extent.y1 = source_extent->y + source_extent->height;
   w.progress = progress;
   w.progress_data = progress_data;
-  // Every precision is read and written as 8 bits with the same components
-  // and colour space: the cells and kernels hold 8-bit channels.
-  w.format = warp_format_8bit(gegl_buffer_get_format(source));
-  w.bpp = babl_format_get_bytes_per_pixel(w.format);
+  warp_samples_init(&w, gegl_buffer_get_format(source));
   interpolation_init(&in, &w);
   warp_init(&w, vals, &in);
   w.dst->pixel_buffer = destination;

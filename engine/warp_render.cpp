@@ -33,13 +33,11 @@ bool source_position_usable(float sx, float sy) {
 bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
                   unsigned char *pixel) {
   const double cx = x + 0.5, cy = y + 0.5;
-  if (!region_inside_at(w->dst, x, y, cx, cy)) return false;
+  if (!region_inside_at(w->dst, cx, cy)) return false;
   float sx, sy;
   warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), &sx, &sy);
   if (!source_position_usable(sx, sy)) return false;
-  if (!region_inside_at(w->src, static_cast<int32_t>(sx),
-                        static_cast<int32_t>(sy), sx, sy))
-    return false;
+  if (!region_inside_at(w->src, sx, sy)) return false;
   return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
 }
 
@@ -49,7 +47,7 @@ void report_progress(const warp *w, double done) {
 
 void render_straightforward(warp *w, interpolation *in) {
   const bounds *db = w->dst->bounds;
-  unsigned char cell[PIXEL_MAX_BYTES] = {0, 0, 0, 0};
+  unsigned char cell[SAMPLE_MAX_BYTES] = {};
   for (int32_t x = db->x0; x < db->x1; ++x) {
     for (int32_t y = db->y0; y < db->y1; ++y) {
       if (!render_pixel(w, in, x, y, cell)) continue;

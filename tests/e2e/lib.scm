@@ -270,9 +270,9 @@
 ;
 ; An independent model of the result: a destination pixel (x, y) is written
 ; when its centre lies inside the destination quadrangle grown by 1.0, its
-; source position (the bilinear map of the centre) truncates into the source
-; box (the grown source quadrangle's box clipped to the drawable, far edges
-; included) and lies inside the grown source quadrangle. Samples outside the
+; source position (the bilinear map of the centre) lies within a pixel of the
+; source box (the grown source quadrangle's box clipped to the drawable) and
+; inside the grown source quadrangle. Samples outside the
 ; source box repeat its edge pixels.
 
 (define (pt x y) (list (exact->inexact x) (exact->inexact y)))
@@ -413,17 +413,24 @@
       (if (or (near-integer? sx e2e-eps-src) (near-integer? sy e2e-eps-src))
           'ambiguous
           (map (lambda (c) (source-at s box (int sx) (int sy) c)) (iota nch))))
+     ; Colour weighted by alpha (the last channel when there are 2 or 4).
      ((eq? kernel 'bilinear)
       (let* ((ix (int (- sx 0.5))) (iy (int (- sy 0.5)))
              (dx (- sx 0.5 ix)) (dy (- sy 0.5 iy))
+             (a (if (even? nch) (- nch 1) #f))
+             (weigh (lambda (i j c)
+                      (if (and a (not (= c a)))
+                          (* (source-at s box i j c) (source-at s box i j a))
+                          (source-at s box i j c))))
+             (mix (lambda (c)
+                    (+ (* (- 1 dy) (+ (* (- 1 dx) (weigh ix iy c))
+                                      (* dx (weigh (+ ix 1) iy c))))
+                       (* dy (+ (* (- 1 dx) (weigh ix (+ iy 1) c))
+                                (* dx (weigh (+ ix 1) (+ iy 1) c)))))))
+             (alpha (if a (mix a) 1))
              (vals
               (map (lambda (c)
-                     (let* ((p00 (source-at s box ix iy c))
-                            (p10 (source-at s box (+ ix 1) iy c))
-                            (p01 (source-at s box ix (+ iy 1) c))
-                            (p11 (source-at s box (+ ix 1) (+ iy 1) c))
-                            (v (+ (* (- 1 dy) (+ (* (- 1 dx) p00) (* dx p10)))
-                                  (* dy (+ (* (- 1 dx) p01) (* dx p11)))
+                     (let* ((v (+ (if (and a (not (= c a))) (/ (mix c) alpha) (mix c))
                                   0.5)))
                        (if (near-integer? v e2e-eps-value)
                            'ambiguous
@@ -431,13 +438,12 @@
                    (iota nch))))
         (if (memq (quote ambiguous) vals) (quote ambiguous) vals))))))
 
-(define (in-truncated-box? v lo hi)
-  (let ((t (inexact->exact (truncate v)))) (and (>= t lo) (<= t hi))))
+; The box test on the exact position: a pixel wider than the box each side.
+(define (in-box? v lo hi) (and (> v (- lo 1)) (< v (+ hi 1))))
 
-; Is v on the same side of the truncated box test within the margin?
-(define (truncation-decided? v lo hi)
-  (eq? (in-truncated-box? (- v e2e-eps-src) lo hi)
-       (in-truncated-box? (+ v e2e-eps-src) lo hi)))
+; Is v on the same side of the box test within the margin?
+(define (box-decided? v lo hi)
+  (eq? (in-box? (- v e2e-eps-src) lo hi) (in-box? (+ v e2e-eps-src) lo hi)))
 
 ; The modelled result: (x0 y0 width height expect), where expect takes image
 ; coordinates and gives the pixel's channel values, 'unwritten or 'ambiguous.
@@ -459,11 +465,11 @@
                 (let* ((uv (dst-uv cx cy))
                        (sp (bilinear src (car uv) (cadr uv))) (sx (px sp)) (sy (py sp)))
                   (cond
-                   ((not (and (truncation-decided? sx (car sbox) (caddr sbox))
-                              (truncation-decided? sy (cadr sbox) (cadddr sbox))))
+                   ((not (and (box-decided? sx (car sbox) (caddr sbox))
+                              (box-decided? sy (cadr sbox) (cadddr sbox))))
                     'ambiguous)
-                   ((not (and (in-truncated-box? sx (car sbox) (caddr sbox))
-                              (in-truncated-box? sy (cadr sbox) (cadddr sbox))))
+                   ((not (and (in-box? sx (car sbox) (caddr sbox))
+                              (in-box? sy (cadr sbox) (cadddr sbox))))
                     'unwritten)
                    (else
                     (let ((side (src-side sx sy)))

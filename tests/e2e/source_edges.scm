@@ -41,7 +41,7 @@
         (check "image pixel (25, 14) is drawable pixel (9, 4)"
                (map (lambda (c) ((pattern-value 4) 9 4 c)) (iota 4))
                (pixel-of layer (- 25 (car o)) (- 14 (cadr o))))
-        ; Source x 10.5 truncates to 10, the drawable's right edge, which the
+        ; Source x 10.5 lies within a pixel of the drawable's right edge, which the
         ; source box test still accepts: the edge column is repeated once.
         (check "image pixel (26, 14), source x 10.5, repeats drawable pixel (9, 4)"
                (map (lambda (c) ((pattern-value 4) 9 4 c)) (iota 4))

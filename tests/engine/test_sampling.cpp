@@ -23,8 +23,9 @@ class Window {
  public:
   // `select` is one of the four selections; null keeps the box kernel that
   // interpolation_init installs, with its window of 2.
-  Window(void (*select)(interpolation *), int32_t bpp) {
+  Window(void (*select)(interpolation *), int32_t bpp, bool alpha = false) {
     w_.bpp = bpp;
+    w_.has_alpha = alpha;
     in_.warp = &w_;
     in_.current = &in_.buffers[0];
     in_.previous = &in_.buffers[1];
@@ -387,6 +388,14 @@ TEST(CubicKernel, WorkedValuesAndClamping) {
   win.fill(0);
   win.at(1, 1, 0) = 255;
   EXPECT_EQ(win.run(0.0f, 0.0f)[0], 201);  // 255 * 16/18 * 16/18 = 201.48
+  win.at(1, 1, 0) = 100;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 79);  // 100 * 256/324 = 79.01
+  win.at(1, 1, 0) = 99;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 78);  // 78.22
+  win.at(1, 1, 0) = 9;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 7);  // 7.11, and 7.90 ...
+  win.at(1, 1, 0) = 10;
+  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 8);  // ... rounds up
 
   // Ringing below zero clamps to 0 ...
   win.fill(0);
@@ -424,7 +433,7 @@ TEST(CubicKernel, MatchesTheMitchellNetravaliFilter) {
           for (int l = 0; l < 4; ++l)
             exact += win.at(k, l, c) * mitchell((long double)dx + 1 - k) *
                      mitchell((long double)dy + 1 - l);
-        expect_byte_near_step(p[c], exact, 1e-3L, "cubic");
+        expect_byte_near_step(p[c], exact + 0.5L, 1e-3L, "cubic");
       }
     }
   }
@@ -515,6 +524,77 @@ TEST(LanczosKernel, ColumnThreeAwayWeighsNothing) {
   }
 }
 
+// --------------------------------------------- colour weighted by alpha
+
+const KernelCase *const kWeighted[] = {&kKernels[2], &kKernels[3],
+                                       &kKernels[4]};
+
+TEST(AlphaWeighting, ColourOfTransparentCellsNeverReachesTheResult) {
+  std::mt19937_64 rng(47);
+  for (const KernelCase *k : kWeighted)
+    for (int bpp : {2, 4}) {
+      Window win(k->select, bpp, true), other(k->select, bpp, true);
+      for (int n = 0; n < 300; ++n) {
+        win.fill_random(rng);
+        for (int i = 0; i < k->size; ++i)
+          for (int j = 0; j < k->size; ++j) {
+            if ((i * 7 + j * 3 + n) % 4 == 0) win.at(i, j, bpp - 1) = 0;
+            for (int c = 0; c < bpp; ++c)
+              other.at(i, j, c) = win.at(i, j, bpp - 1) == 0 && c < bpp - 1
+                                      ? 255 - win.at(i, j, c)
+                                      : win.at(i, j, c);
+          }
+        const float dx = float(n % 17) / 17.0f, dy = float(n % 5) / 5.0f;
+        const Pixel a = win.run(dx, dy), b = other.run(dx, dy);
+        ASSERT_EQ(a, b) << k->name << " bpp " << bpp << " window " << n;
+        if (a[bpp - 1] == 0) {
+          for (int c = 0; c < bpp; ++c) ASSERT_EQ(a[c], 0) << k->name;
+        }
+      }
+    }
+}
+
+TEST(AlphaWeighting, OpaqueRedBesideTransparentBlackStaysRed) {
+  for (const KernelCase *k : kWeighted) {
+    Window win(k->select, 4, true);
+    int partial = 0;
+    for (int edge = 1; edge < k->size; ++edge)
+      for (float d : {0.1f, 0.5f, 0.77f}) {
+        win.fill(0);
+        for (int i = 0; i < edge; ++i)
+          for (int j = 0; j < k->size; ++j) {
+            win.at(i, j, 0) = 255;
+            win.at(i, j, 3) = 255;
+          }
+        const Pixel p = win.run(d, d);
+        if (p[3] == 0) continue;
+        partial += p[3] < 255;
+        EXPECT_GE(p[0], 254) << k->name << " edge " << edge << " at " << d;
+        EXPECT_EQ(p[1], 0);
+        EXPECT_EQ(p[2], 0);
+      }
+    EXPECT_GT(partial, 0) << k->name;
+  }
+}
+
+TEST(AlphaWeighting, EqualAlphaGivesTheUnweightedBytes) {
+  std::mt19937_64 rng(53);
+  for (const KernelCase *k : kWeighted) {
+    Window weighted(k->select, 4, true), plain(k->select, 4, false);
+    for (int n = 0; n < 2000; ++n) {
+      plain.fill_random(rng);
+      const unsigned char alpha = static_cast<unsigned char>(1 + n % 255);
+      for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j) {
+          plain.at(i, j, 3) = alpha;
+          for (int c = 0; c < 4; ++c) weighted.at(i, j, c) = plain.at(i, j, c);
+        }
+      const float dx = float(n % 13) / 13.0f, dy = float(n % 7) / 7.0f;
+      ASSERT_EQ(weighted.run(dx, dy), plain.run(dx, dy)) << k->name << " " << n;
+    }
+  }
+}
+
 }  // namespace
 
 // ------------------------------------------- vector kernels, byte for byte
@@ -544,10 +624,6 @@ float lanczos_weight(float x) {
   return std::fabs(x) < 3.0f ? sinc(x) * sinc(x / 3.0f) : 0.0f;
 }
 
-unsigned char truncated(float v) {
-  return v < 0 ? 0 : v > 255 ? 255 : static_cast<unsigned char>(v);
-}
-
 unsigned char rounded(float v) {
   return v < 0 ? 0 : v > 255 ? 255
                  : static_cast<unsigned char>(std::floor(double(v)));
@@ -568,21 +644,32 @@ TEST(VectorKernels, CubicMatchesTheChannelByChannelFormula) {
       for (int l = 0; l < 4; ++l)
         r[l] = scalar::cubic(dx, win.at(0, l, c), win.at(1, l, c),
                              win.at(2, l, c), win.at(3, l, c));
-      ASSERT_EQ(p[c], scalar::truncated(scalar::cubic(dy, r[0], r[1], r[2], r[3])))
+      ASSERT_EQ(p[c], scalar::rounded(scalar::cubic(dy, r[0], r[1], r[2], r[3]) + 0.5f))
           << "channel " << c << " at " << dx << ", " << dy;
     }
   }
 }
 
-TEST(VectorKernels, LanczosMatchesTheChannelByChannelFormula) {
+// The vector kernel against the shared float step byte for byte, and
+// against the textbook weights (two sines per weight) within one level.
+TEST(VectorKernels, LanczosMatchesTheFloatStepAndTheDirectWeights) {
   Window win(interpolation_init_lanczos, 4);
   std::mt19937_64 rng(43);
   std::uniform_real_distribution<float> offset(0.0f, 1.0f);
+  int differ = 0;
   for (int n = 0; n < 20000; ++n) {
     win.fill_random(rng);
     const float dx = n % 7 ? offset(rng) : 0.0f, dy = offset(rng);
     const Pixel p = win.run(dx, dy);
+    cell_values cells;
+    for (int k = 0; k < 6; ++k)
+      for (int l = 0; l < 6; ++l)
+        for (int c = 0; c < 4; ++c) cells[k][l][c] = win.at(k, l, c);
+    float values[4];
+    interpolation_values_lanczos(cells, 4, dx, dy, values);
     for (int c = 0; c < 4; ++c) {
+      ASSERT_EQ(p[c], scalar::rounded(values[c] + 0.5f))
+          << "channel " << c << " at " << dx << ", " << dy;
       float s = 0.0f, weights = 0.0f;
       for (int k = 0; k < 6; ++k)
         for (int l = 0; l < 6; ++l) {
@@ -591,8 +678,12 @@ TEST(VectorKernels, LanczosMatchesTheChannelByChannelFormula) {
           s = s + float(win.at(k, l, c)) * w;
           weights = weights + w;
         }
-      ASSERT_EQ(p[c], scalar::rounded(s / weights + 0.5f))
+      const int direct = scalar::rounded(s / weights + 0.5f);
+      ASSERT_LE(std::abs(int(p[c]) - direct), 1)
           << "channel " << c << " at " << dx << ", " << dy;
+      differ += p[c] != direct;
     }
   }
+  // Rounding a value that sits on a half level may go either way; rarely.
+  EXPECT_LT(differ, 800);
 }

@@ -315,6 +315,37 @@ TEST(Warp, SourceReachingPastTheDrawableRepeatsItsEdgePixels) {
     }
 }
 
+TEST(Warp, SameWarpRelativeToTheDrawableGivesTheSameLayerShifted) {
+  // The source reaches past the drawable on every side, so the box edges
+  // decide which pixels are written.
+  const int offsets[][2] = {{0, 0}, {5, 3}, {-5, -3}, {-13, 7}};
+  for (const warp_render_options *path : kPaths)
+    for (int interp : {0, 1, 3}) {
+      SCOPED_TRACE(::testing::Message()
+                   << path_name(path) << ", interpolation " << interp);
+      std::vector<unsigned char> first;
+      for (const auto &o : offsets) {
+        const plain_layer src = add_source(kRgbA, 10, 10, o[0], o[1]);
+        auto at = [&](double x0, double y0, double x1, double y1) {
+          return rect(x0 + o[0], y0 + o[1], x1 + o[0], y1 + o[1]);
+        };
+        const plain_layer layer = render(src, at(-2.6, -3.3, 12.4, 11.9),
+                                         at(-4.1, -2.2, 16.7, 13.3), interp,
+                                         "Warp", path);
+        const image_pixels out(layer);
+        if (first.empty()) {
+          first = out.data;
+          EXPECT_GT(std::count_if(first.begin(), first.end(),
+                                  [](unsigned char b) { return b != 0; }),
+                    400);
+        }
+        EXPECT_EQ(layer.extent.x - o[0], -5);
+        EXPECT_EQ(layer.extent.y - o[1], -3);
+        EXPECT_TRUE(out.data == first) << "offsets " << o[0] << "," << o[1];
+      }
+    }
+}
+
 TEST(Warp, DegenerateSourceWritesNothing) {
   const plain_layer src = add_source(kRgbA, 32, 32);
   for (const warp_render_options *path : kPaths) {
@@ -330,7 +361,7 @@ TEST(Warp, DegenerateSourceWritesNothing) {
   }
 }
 
-TEST(Warp, HigherPrecisionRendersThroughEightBits) {
+TEST(Warp, HigherPrecisionIdentityKeepsTheTypeAndEveryPixel) {
   struct deep {
     const char *format;
     const char *format8;
@@ -369,6 +400,86 @@ TEST(Warp, HigherPrecisionRendersThroughEightBits) {
         EXPECT_GT(written, 200);
         EXPECT_EQ(plain_extra_refs(src), 0);
       }
+    }
+}
+
+// Float values of a buffer in its own components, through babl.
+std::vector<float> read_floats(const plain_layer &l) {
+  char name[64];
+  g_snprintf(name, sizeof name, "%s float",
+             babl_get_name(babl_format_get_model(l.format)));
+  const std::vector<unsigned char> bytes =
+      plain_read(l, babl_format_with_space(name, nullptr));
+  std::vector<float> v(bytes.size() / sizeof(float));
+  std::memcpy(v.data(), bytes.data(), bytes.size());
+  return v;
+}
+
+TEST(Warp, EveryPrecisionIsSampledAndWrittenAtItsOwn) {
+  struct deep {
+    const char *format;
+    float top;        // the ramp's largest value
+    float tolerance;  // of the written result against the exact one
+  };
+  const deep cases[] = {{"R'G'B'A u16", 1.0f, 1.5f / 65535},
+                        {"RGBA u16", 1.0f, 1.5f / 65535},
+                        {"Y'A u32", 1.0f, 1e-6f},
+                        {"RGBA half", 4.0f, 4e-3f},
+                        {"R'G'B'A float", 4.0f, 1e-5f},
+                        {"RGB float", 4.0f, 1e-5f},
+                        {"Y double", 4.0f, 1e-5f}};
+  const int W = 40, H = 20;
+  // Source column x + 1 lands on layer column x, half a pixel off: bilinear
+  // gives the mean of two neighbours.
+  const quad from = rect(0.5, 0, 30.5, 16), to = rect(0, 0, 30, 16);
+  for (const warp_render_options *path : kPaths)
+    for (const deep &k : cases) {
+      SCOPED_TRACE(::testing::Message() << path_name(path) << ", " << k.format);
+      const plain_layer src = plain_new(k.format, W, H);
+      const int n = babl_format_get_n_components(babl_format(k.format));
+      const bool alpha = n == 2 || n == 4;
+      std::vector<float> ramp(size_t(W) * H * n);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          for (int c = 0; c < n; ++c)
+            ramp[(size_t(y) * W + x) * n + c] =
+                alpha && c == n - 1 ? 1.0f
+                                    : k.top * float(x * 97 + y * 3 + c) / 4000.0f;
+      std::vector<unsigned char> bytes(ramp.size() * sizeof(float));
+      std::memcpy(bytes.data(), ramp.data(), bytes.size());
+      char name[64];
+      g_snprintf(name, sizeof name, "%s float",
+                 babl_get_name(babl_format_get_model(babl_format(k.format))));
+      plain_write(src, bytes, babl_format(name));
+      const std::vector<float> in = read_floats(src);
+
+      const plain_layer layer = render(src, from, to, 1, "Warp", path);
+      EXPECT_EQ(layer.format, babl_format(k.format));
+      const std::vector<float> out = read_floats(layer);
+      int checked = 0;
+      float largest = 0.0f;
+      for (int y = 1; y < 15; ++y)
+        for (int x = 1; x < 29; ++x)
+          for (int c = 0; c < n; ++c) {
+            const int lx = x - layer.extent.x, ly = y - layer.extent.y;
+            const float got = out[(size_t(ly) * layer.extent.width + lx) * n + c];
+            const float exact = (in[(size_t(y) * W + x) * n + c] +
+                                 in[(size_t(y) * W + x + 1) * n + c]) / 2;
+            ASSERT_NEAR(got, exact, k.tolerance) << x << "," << y << "/" << c;
+            largest = std::max(largest, got);
+            ++checked;
+          }
+      EXPECT_EQ(checked, 14 * 28 * n);
+      EXPECT_GT(largest, 0.6f * k.top);  // float types keep values above 1
+
+      // Onto itself, every 16-bit sample comes back exactly (float ones may
+      // move by an ulp with the source position's rounding).
+      if (!std::strstr(k.format, "u16")) continue;
+      const plain_layer copy = render(src, to, to, 1, "Warp", path);
+      const image_pixels a(src), b(copy);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 30; ++x)
+          ASSERT_TRUE(b.same(x, y, a, x, y)) << "copy " << x << "," << y;
     }
 }
 

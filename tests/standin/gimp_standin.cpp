@@ -143,7 +143,7 @@ std::vector<gint32> layers(gint32 image, gint32 parent) {
 
 std::vector<gint32> items() {
   std::vector<gint32> ids;
-  for (const auto &entry : all_items) ids.push_back(entry.first);
+  for (const auto &entry : standin::all_items) ids.push_back(entry.first);
   return ids;
 }
 
@@ -261,7 +261,13 @@ gint gimp_image_get_item_position(gint32 image, gint32 id) {
 gint32 gimp_layer_new(gint32 image, const gchar *name, gint width, gint height,
                       GimpImageType type, gdouble opacity, GimpLayerMode mode) {
   if (width <= 0 || height <= 0) return -1;
-  gint32 id = standin::make_item(image, name, type, width, height, nullptr);
+  // New layers have the image's precision: that of its layers of this type.
+  const Babl *format = nullptr;
+  for (const auto &entry : standin::all_items)
+    if (entry.second.image == image && entry.second.is_layer &&
+        !entry.second.is_group && entry.second.type == type)
+      format = gegl_buffer_get_format(entry.second.buffer);
+  gint32 id = standin::make_item(image, name, type, width, height, format);
   find(id)->opacity = opacity;
   find(id)->mode = mode;
   return id;
