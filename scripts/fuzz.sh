@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target with clang and runs it from the repository's
-# seed corpus for the given seconds (default 60; 0: no limit), one process.
+# seed corpus for the given seconds (default 60; 0: no limit), in one
+# process (libFuzzer's -jobs would fork and log to files in the current
+# folder).
 # Further arguments go to libFuzzer, e.g. `scripts/fuzz.sh 0 -runs=10000000`.
 # FUZZ_DIR (default build-fuzz) holds the build, the new inputs (corpus/)
 # and the findings (findings/).
@@ -20,6 +22,6 @@ limit=()
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  "$dir/tests/fuzz/tessaform_fuzz" "${limit[@]}" -jobs=1 -workers=1 \
-    -print_final_stats=1 -artifact_prefix="$dir/findings/" "$@" \
+  "$dir/tests/fuzz/tessaform_fuzz" "${limit[@]}" -print_final_stats=1 \
+    -artifact_prefix="$dir/findings/" "$@" \
     "$dir/corpus" tests/fuzz/corpus
