@@ -2,6 +2,7 @@
 // buffers. Aborts when the check and the engine disagree, when the fast path
 // writes other bytes than the one-pixel path, when the source changes or
 // when progress goes backwards or does not finish at 1.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,7 @@
 namespace {
 
 // Small destinations keep each input to a few milliseconds.
-constexpr int64_t kMaxDestinationPixels = 2048;
+constexpr int64_t kMaxDestinationPixels = 1024;
 
 struct progress_record {
   double last = -1.0;
@@ -107,6 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (tessaform_warp(source, &c.source_extent, destination, &c.vals, nullptr,
                        nullptr, nullptr) != WARP_REFUSED)
       fail(c, "refused settings rendered by the engine");
+    const std::vector<unsigned char> pixel = buffer_bytes(destination, 1, 1, format);
+    if (std::any_of(pixel.begin(), pixel.end(), [](unsigned char b) { return b; }))
+      fail(c, "refused settings wrote into the destination");
     g_object_unref(destination);
     g_object_unref(source);
     return 0;
