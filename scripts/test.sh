@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: unit tests (plain, then under ASan and UBSan), the fast path's
-# tests under TSan, the end-to-end tests in headless GIMP, the command-line
-# tool against the plug-in, then the dialog in GIMP's GUI under Xvfb.
+# tests under TSan, a minute of fuzzing, the end-to-end tests in headless
+# GIMP, the command-line tool against the plug-in, then the dialog in GIMP's
+# GUI under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,9 @@ echo "== fast-path tests under ThreadSanitizer"
 bash scripts/build.sh build-tsan -DTESSAFORM_TSAN=ON -DTESSAFORM_WERROR=ON
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -R '^FastPath\.'
+
+echo "== a minute of fuzzing the settings check and the engine"
+bash scripts/fuzz.sh 60
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform

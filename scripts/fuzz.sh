@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target with clang and runs it from the repository's
+# seed corpus for the given seconds (default 60; 0: no limit), in one
+# process (libFuzzer's -jobs would fork and log to files in the current
+# folder).
+# Further arguments go to libFuzzer, e.g. `scripts/fuzz.sh 0 -runs=10000000`.
+# FUZZ_DIR (default build-fuzz) holds the build, the new inputs (corpus/)
+# and the findings (findings/).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+dir=${FUZZ_DIR:-build-fuzz}
+
+CXX=clang++ cmake -S . -B "$dir" -DTESSAFORM_FUZZ=ON -DTESSAFORM_TESTS=OFF \
+  -DTESSAFORM_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target tessaform_fuzz
+
+mkdir -p "$dir/corpus" "$dir/findings"
+limit=()
+[ "$seconds" -gt 0 ] && limit=(-max_total_time="$seconds")
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  "$dir/tests/fuzz/tessaform_fuzz" "${limit[@]}" -print_final_stats=1 \
+    -artifact_prefix="$dir/findings/" "$@" \
+    "$dir/corpus" tests/fuzz/corpus
