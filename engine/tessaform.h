@@ -172,6 +172,9 @@ struct source_pixels {
   int32_t width;
   int32_t height;
   int32_t bpp;
+  // Null: the rows follow one another. Else where each row starts; rows no
+  // sample reaches are left out (null).
+  const unsigned char *const *rows;
 };
 
 struct interpolation {

@@ -136,6 +136,10 @@ struct band_slot {
   int32_t state = SLOT_FREE;  // guarded by the job's lock
   unsigned char *pixels = nullptr;
   GeglRectangle box{};        // source box wanted, in image coordinates
+  // Per row of the fetch box: whether a window of the band reaches it. A
+  // strong shrink skips most rows, and only those reached are read.
+  std::vector<unsigned char> touched;
+  std::vector<const unsigned char *> rows;  // per row of `box`
   source_memory memory;
   source_pixels source{};
 };
@@ -168,8 +172,11 @@ struct render_job {
 // positions render_pixel samples, widened by the widest window (two pixels
 // before the one left of the position, three after) and clamped as the
 // interpolator clamps. Empty when the band samples nothing.
-GeglRectangle band_source_box(const render_job &job, int32_t index) {
+GeglRectangle band_source_box(const render_job &job, int32_t index,
+                              band_slot *slot) {
   const warp *w = job.w;
+  const GeglRectangle &f = job.fetch;
+  std::fill(slot->touched.begin(), slot->touched.end(), 0);
   const bounds *db = w->dst->bounds;
   int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
   const int32_t row0 = index * BAND_ROWS;
@@ -185,9 +192,14 @@ GeglRectangle band_source_box(const render_job &job, int32_t index) {
       x1 = std::max(x1, ix);
       y0 = std::min(y0, iy);
       y1 = std::max(y1, iy);
+      // The window's rows, clamped as the interpolator clamps.
+      const int64_t top = std::max<int64_t>(int64_t(iy) - 2, f.y);
+      const int64_t bottom = std::min<int64_t>(int64_t(iy) + 3, f.y + f.height - 1);
+      for (int64_t t = top; t <= bottom; ++t) slot->touched[size_t(t - f.y)] = 1;
+      if (top > bottom)  // wholly above or below: the edge row
+        slot->touched[iy < f.y ? 0 : size_t(f.height - 1)] = 1;
     }
   if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
-  const GeglRectangle &f = job.fetch;
   auto clamp = [](int64_t v, int32_t lo, int32_t size) {
     return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
   };
@@ -213,7 +225,8 @@ bool source_read(const render_job &job, const interpolation *in,
   gegl_buffer_get(job.w->gegl_buffer, &local, 1.0, job.w->format,
                   memory->data, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   std::memset(memory->data + bytes, 0, PIXEL_MAX_BYTES);
-  *out = {memory->data, box.x, box.y, box.width, box.height, job.bpp};
+  *out = {memory->data, box.x, box.y, box.width, box.height, job.bpp,
+          nullptr};
   return true;
 }
 
@@ -269,7 +282,7 @@ void render_worker(render_job *job) {
       slot->state = SLOT_CLAIMED;
     }
     if (!job->whole) {
-      slot->box = band_source_box(*job, slot->band);
+      slot->box = band_source_box(*job, slot->band, slot);
       std::unique_lock<std::mutex> hold(job->lock);
       slot->state = SLOT_NEEDS_SOURCE;
       job->wake.notify_all();
@@ -296,10 +309,34 @@ void band_write(render_job &job, const band_slot &slot) {
   gegl_buffer_flush(job.w->dst->pixel_buffer);
 }
 
-// Reads the source a band asked for; an empty box needs nothing.
+// Reads the rows of its box that a band's windows reach, each run of them
+// in one transfer; an empty box needs nothing.
 bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
-  if (slot.box.width <= 0 || slot.box.height <= 0) return true;
-  return source_read(job, in, slot.box, &slot.memory, &slot.source);
+  const GeglRectangle &box = slot.box;
+  if (box.width <= 0 || box.height <= 0) return true;
+  const unsigned char *touched = slot.touched.data() + (box.y - job.fetch.y);
+  const size_t row_bytes = size_t(box.width) * size_t(job.bpp);
+  size_t count = 0;
+  for (int32_t r = 0; r < box.height; ++r) count += touched[r];
+  if (!slot.memory.reserve(count * row_bytes + PIXEL_MAX_BYTES)) return false;
+  unsigned char *at = slot.memory.data;
+  for (int32_t r = 0; r < box.height;) {
+    if (!touched[r]) {
+      slot.rows[size_t(r++)] = nullptr;
+      continue;
+    }
+    int32_t end = r;
+    while (end < box.height && touched[end]) ++end;
+    const GeglRectangle run = {box.x - in->offset_x,
+                               box.y + r - in->offset_y, box.width, end - r};
+    gegl_buffer_get(job.w->gegl_buffer, &run, 1.0, job.w->format, at,
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    for (; r < end; ++r, at += row_bytes) slot.rows[size_t(r)] = at;
+  }
+  std::memset(at, 0, PIXEL_MAX_BYTES);
+  slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
+                 job.bpp, slot.rows.data()};
+  return true;
 }
 
 // With no render thread: every band in turn on this one.
@@ -309,7 +346,7 @@ bool render_alone(render_job &job, const interpolation *proto) {
   for (int32_t i = 0; i < job.band_count; ++i) {
     slot.band = i;
     if (!job.whole) {
-      slot.box = band_source_box(job, i);
+      slot.box = band_source_box(job, i, &slot);
       if (!band_source(job, proto, slot)) return false;
     }
     render_band(job, &in, slot);
@@ -372,6 +409,11 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   }
   try {
     job.slots.resize(size_t(slot_count));
+    if (!whole)
+      for (band_slot &slot : job.slots) {
+        slot.touched.assign(size_t(job.fetch.height), 0);
+        slot.rows.assign(size_t(job.fetch.height), nullptr);
+      }
   } catch (const std::bad_alloc &) {
     return false;  // nothing written yet
   }
