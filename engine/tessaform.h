@@ -163,8 +163,9 @@ float interpolation_values_weighted(interpolation_values values,
 
 // Source pixels held in memory, one row after another, tightly packed, with
 // PIXEL_MAX_BYTES of padding after the last pixel. It must hold every pixel
-// that clamping to the source box can reach; the fast render path fills it
-// with one bulk read.
+// that clamping to the source box can reach from the samples it serves: the
+// fast render path reads the whole box once, or per band the rows that
+// band's windows reach.
 struct source_pixels {
   const unsigned char *data;
   int32_t x0;  // image coordinates of data's first pixel

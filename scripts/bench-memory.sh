@@ -5,7 +5,8 @@
 # 100x100 result from a 12000x12000 source, each beside a 100x100 call from a
 # 100x100 source measured in the same run.
 # Environment: BENCH_SIZES (default "4000 16000"), BENCH_FLOAT_SIZES (default
-# "4000 8000"), BENCH_BUILD (default build-bench).
+# "4000 8000"), BENCH_BUILD (default build-bench), BENCH_PLUGIN (another
+# build of the plug-in to measure instead, e.g. an older one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,11 +14,12 @@ build=${BENCH_BUILD:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target tessaform peak_rss >/dev/null
 build=$(cd "$build" && pwd)
+plugin=$(realpath "${BENCH_PLUGIN:-$build/tessaform}")
 work=$(mktemp -d /tmp/tessaform-bench-memory.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 printf '#!/bin/sh\nexec "%s" "%s" "%s" "$@"\n' \
-  "$build/bench/peak_rss" "$work/rss.txt" "$build/tessaform" >"$work/plugin.sh"
+  "$build/bench/peak_rss" "$work/rss.txt" "$plugin" >"$work/plugin.sh"
 chmod 755 "$work/plugin.sh"
 bash scripts/install.sh "$work/plugin.sh" "$work/profile" >/dev/null
 : >"$work/rss.txt"
