@@ -119,10 +119,11 @@ static void fill_from_memory(const source_pixels *mem, buffer *cur,
   for (int32_t k = 0; k < size; ++k)
     column[k] = size_t(clamp_to_box(cur->x0 + k, sb->x0, sb->width) - mem->x0) *
                 size_t(mem->bpp);
-  for (int32_t l = 0; l < size; ++l)
-    row[l] = mem->data +
-             size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) - mem->y0) *
-                 stride;
+  for (int32_t l = 0; l < size; ++l) {
+    const size_t y = size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) -
+                            mem->y0);
+    row[l] = mem->rows ? mem->rows[y] : mem->data + y * stride;
+  }
   if (cur->sample == SAMPLE_U8) {
     for (int32_t k = 0; k < size; ++k)
       for (int32_t l = 0; l < size; ++l)

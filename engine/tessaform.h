@@ -163,8 +163,9 @@ float interpolation_values_weighted(interpolation_values values,
 
 // Source pixels held in memory, one row after another, tightly packed, with
 // PIXEL_MAX_BYTES of padding after the last pixel. It must hold every pixel
-// that clamping to the source box can reach; the fast render path fills it
-// with one bulk read.
+// that clamping to the source box can reach from the samples it serves: the
+// fast render path reads the whole box once, or per band the rows that
+// band's windows reach.
 struct source_pixels {
   const unsigned char *data;
   int32_t x0;  // image coordinates of data's first pixel
@@ -172,6 +173,9 @@ struct source_pixels {
   int32_t width;
   int32_t height;
   int32_t bpp;
+  // Null: the rows follow one another. Else where each row starts; rows no
+  // sample reaches are left out (null).
+  const unsigned char *const *rows;
 };
 
 struct interpolation {

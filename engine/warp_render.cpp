@@ -3,6 +3,7 @@
 // pixel at a time, or in bulk on several threads; both write the same bytes.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -30,14 +31,21 @@ bool source_position_usable(float sx, float sy) {
 // Renders destination pixel (x, y) into `pixel`; false leaves it untouched.
 // Everything is decided at the pixel's centre: its own test, its source
 // position, and that position's test.
-bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
-                  unsigned char *pixel) {
+// The source position destination pixel (x, y) samples; false when it
+// samples none.
+bool pixel_source_position(const warp *w, int32_t x, int32_t y, float *sx,
+                           float *sy) {
   const double cx = x + 0.5, cy = y + 0.5;
   if (!region_inside_at(w->dst, cx, cy)) return false;
+  warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), sx, sy);
+  if (!source_position_usable(*sx, *sy)) return false;
+  return region_inside_at(w->src, *sx, *sy);
+}
+
+bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
+                  unsigned char *pixel) {
   float sx, sy;
-  warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), &sx, &sy);
-  if (!source_position_usable(sx, sy)) return false;
-  if (!region_inside_at(w->src, sx, sy)) return false;
+  if (!pixel_source_position(w, x, y, &sx, &sy)) return false;
   return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
 }
 
@@ -102,67 +110,258 @@ struct pixel_memory {
   pixel_memory &operator=(const pixel_memory &) = delete;
 };
 
+// Source pixels for one band, grown as bands need more; never shrunk, so the
+// largest band's box is the most held per slot.
+struct source_memory {
+  unsigned char *data = nullptr;
+  size_t capacity = 0;
+  bool reserve(size_t bytes) {
+    if (bytes <= capacity) return true;
+    void *p = std::realloc(data, bytes);
+    if (!p) return false;
+    data = static_cast<unsigned char *>(p);
+    capacity = bytes;
+    return true;
+  }
+  ~source_memory() { std::free(data); }
+};
+
+enum slot_state { SLOT_FREE, SLOT_CLAIMED, SLOT_NEEDS_SOURCE, SLOT_SOURCED,
+                  SLOT_DONE };
+
+// One band in flight: its destination rows and, read by need, the source
+// pixels its samples reach.
+struct band_slot {
+  int32_t band = -1;
+  int32_t state = SLOT_FREE;  // guarded by the job's lock
+  unsigned char *pixels = nullptr;
+  GeglRectangle box{};        // source box wanted, in image coordinates
+  // Per row of the fetch box: whether a window of the band reaches it. A
+  // strong shrink skips most rows, and only those reached are read.
+  std::vector<unsigned char> touched;
+  std::vector<const unsigned char *> rows;  // per row of `box`
+  source_memory memory;
+  source_pixels source{};
+};
+
+// Bands in flight beyond one per thread: one being written to GIMP and one
+// waiting for its source, so no thread idles on the other.
+constexpr int32_t SPARE_SLOTS = 2;
+
 struct render_job {
   const warp *w;
   const interpolation *proto;
-  source_pixels source;
+  GeglRectangle fetch;  // every pixel the clamping can reach
+  // Set when the whole source box is in memory: every band samples it.
+  const source_pixels *whole = nullptr;
   int32_t width;   // destination box
   int32_t height;
   int32_t bpp;
   size_t stride;   // bytes per destination row
-  // The whole layer, allocated once: fresh memory for every band would cost
-  // a page fault per page per band.
-  unsigned char *pixels = nullptr;
   int32_t band_count;
-  std::vector<char> band_done;  // guarded by `lock`
-  std::atomic<int32_t> next_band{0};
+  std::vector<band_slot> slots;  // a bounded set, reused band after band
+  int32_t next_band = 0;         // guarded by `lock`
+  bool failed = false;           // guarded by `lock`: source memory ran out
   std::atomic<int64_t> pixels_done{0};
   int64_t report_step;  // pixels of work between progress reports
   std::mutex lock;
   std::condition_variable wake;
 };
 
-void render_band(render_job &job, interpolation *in, int32_t index) {
-  const bounds *db = job.w->dst->bounds;
+// The box of source pixels that band `index`'s windows can reach: the same
+// positions render_pixel samples, widened by the widest window (two pixels
+// before the one left of the position, three after) and clamped as the
+// interpolator clamps. Empty when the band samples nothing.
+GeglRectangle band_source_box(const render_job &job, int32_t index,
+                              band_slot *slot) {
+  const warp *w = job.w;
+  const GeglRectangle &f = job.fetch;
+  std::fill(slot->touched.begin(), slot->touched.end(), 0);
+  const bounds *db = w->dst->bounds;
+  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
   const int32_t row0 = index * BAND_ROWS;
   const int32_t rows = std::min(BAND_ROWS, job.height - row0);
-  unsigned char *band = job.pixels + size_t(row0) * job.stride;
+  for (int32_t r = 0; r < rows; ++r)
+    for (int32_t c = 0; c < job.width; ++c) {
+      float sx, sy;
+      if (!pixel_source_position(w, db->x0 + c, db->y0 + row0 + r, &sx, &sy))
+        continue;
+      const int32_t ix = int32_t(std::floor(double(sx) - 0.5));
+      const int32_t iy = int32_t(std::floor(double(sy) - 0.5));
+      x0 = std::min(x0, ix);
+      x1 = std::max(x1, ix);
+      y0 = std::min(y0, iy);
+      y1 = std::max(y1, iy);
+      // The window's rows, clamped as the interpolator clamps.
+      const int64_t top = std::max<int64_t>(int64_t(iy) - 2, f.y);
+      const int64_t bottom = std::min<int64_t>(int64_t(iy) + 3, f.y + f.height - 1);
+      for (int64_t t = top; t <= bottom; ++t) slot->touched[size_t(t - f.y)] = 1;
+      if (top > bottom)  // wholly above or below: the edge row
+        slot->touched[iy < f.y ? 0 : size_t(f.height - 1)] = 1;
+    }
+  if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
+  auto clamp = [](int64_t v, int32_t lo, int32_t size) {
+    return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
+  };
+  const int32_t bx0 = clamp(int64_t(x0) - 2, f.x, f.width);
+  const int32_t bx1 = clamp(int64_t(x1) + 3, f.x, f.width);
+  const int32_t by0 = clamp(int64_t(y0) - 2, f.y, f.height);
+  const int32_t by1 = clamp(int64_t(y1) + 3, f.y, f.height);
+  return GeglRectangle{bx0, by0, bx1 - bx0 + 1, by1 - by0 + 1};
+}
+
+// Reads `box` of the source into memory padded as source_pixels requires.
+// Only the thread that talks to GEGL and the host calls it.
+bool source_read(const render_job &job, const interpolation *in,
+                 const GeglRectangle &box, source_memory *memory,
+                 source_pixels *out) {
+  const size_t bytes =
+      size_t(box.width) * size_t(box.height) * size_t(job.bpp);
+  if (!memory->reserve(bytes + PIXEL_MAX_BYTES)) return false;
+  // The read fills every byte of the box (abyss as zeros); only the padding
+  // after it needs setting.
+  const GeglRectangle local = {box.x - in->offset_x, box.y - in->offset_y,
+                               box.width, box.height};
+  gegl_buffer_get(job.w->gegl_buffer, &local, 1.0, job.w->format,
+                  memory->data, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  std::memset(memory->data + bytes, 0, PIXEL_MAX_BYTES);
+  *out = {memory->data, box.x, box.y, box.width, box.height, job.bpp,
+          nullptr};
+  return true;
+}
+
+void render_band(render_job &job, interpolation *in, band_slot &slot) {
+  const bounds *db = job.w->dst->bounds;
+  const int32_t row0 = slot.band * BAND_ROWS;
+  const int32_t rows = std::min(BAND_ROWS, job.height - row0);
   // Zero is what a new layer holds: unrendered pixels keep it.
-  std::memset(band, 0, job.stride * size_t(rows));
+  std::memset(slot.pixels, 0, job.stride * size_t(rows));
+  in->memory = job.whole ? job.whole : &slot.source;
   for (int32_t r = 0; r < rows; ++r) {
-    unsigned char *row = band + size_t(r) * job.stride;
+    unsigned char *row = slot.pixels + size_t(r) * job.stride;
     const int32_t y = db->y0 + row0 + r;
     for (int32_t c = 0; c < job.width; ++c)
       render_pixel(job.w, in, db->x0 + c, y, row + size_t(c) * job.bpp);
     const int64_t before = job.pixels_done.fetch_add(job.width);
     if ((before + job.width) / job.report_step != before / job.report_step)
-      job.wake.notify_one();
+      job.wake.notify_all();
   }
 }
 
-void render_worker(render_job *job) {
-  // Each thread samples with its own neighbourhood buffers.
-  interpolation in = *job->proto;
+// Each thread samples with its own neighbourhood buffers.
+interpolation worker_interpolation(const render_job &job) {
+  interpolation in = *job.proto;
   in.current = &in.buffers[0];
   in.previous = &in.buffers[1];
   in.buffers[0].valid = 0;
   in.buffers[1].valid = 0;
-  in.memory = &job->source;
+  return in;
+}
 
-  for (int32_t i; (i = job->next_band.fetch_add(1)) < job->band_count;) {
-    render_band(*job, &in, i);
+void render_worker(render_job *job) {
+  interpolation in = worker_interpolation(*job);
+  for (;;) {
+    band_slot *slot = nullptr;
+    {
+      std::unique_lock<std::mutex> hold(job->lock);
+      job->wake.wait(hold, [&] {
+        if (job->failed || job->next_band >= job->band_count) return true;
+        for (band_slot &s : job->slots)
+          if (s.state == SLOT_FREE) return true;
+        return false;
+      });
+      if (job->failed || job->next_band >= job->band_count) return;
+      for (band_slot &s : job->slots)
+        if (s.state == SLOT_FREE) {
+          slot = &s;
+          break;
+        }
+      // Bands are claimed in order, so the lowest unfinished one always
+      // holds a slot and the writer never waits on a band without one.
+      slot->band = job->next_band++;
+      slot->state = SLOT_CLAIMED;
+    }
+    if (!job->whole) {
+      slot->box = band_source_box(*job, slot->band, slot);
+      std::unique_lock<std::mutex> hold(job->lock);
+      slot->state = SLOT_NEEDS_SOURCE;
+      job->wake.notify_all();
+      job->wake.wait(hold,
+                     [&] { return job->failed || slot->state == SLOT_SOURCED; });
+      if (job->failed) return;
+    }
+    render_band(*job, &in, *slot);
     {
       std::lock_guard<std::mutex> hold(job->lock);
-      job->band_done[size_t(i)] = 1;
+      slot->state = SLOT_DONE;
     }
-    job->wake.notify_one();
+    job->wake.notify_all();
   }
 }
 
-// GEGL and the host are called from this thread only: it reads the source,
-// reports progress and writes finished bands while the workers render.
-// Returns false, having written nothing, when the memory it needs cannot be
-// had.
+void band_write(render_job &job, const band_slot &slot) {
+  const int32_t row0 = slot.band * BAND_ROWS;
+  const int32_t rows = std::min(BAND_ROWS, job.height - row0);
+  const GeglRectangle rect = {0, row0, job.width, rows};
+  gegl_buffer_set(job.w->dst->pixel_buffer, &rect, 0, job.w->format,
+                  slot.pixels, int(job.stride));
+  // Send the finished tiles to the host now: the tile cache stays small.
+  gegl_buffer_flush(job.w->dst->pixel_buffer);
+}
+
+// Reads the rows of its box that a band's windows reach, each run of them
+// in one transfer; an empty box needs nothing.
+bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
+  const GeglRectangle &box = slot.box;
+  if (box.width <= 0 || box.height <= 0) return true;
+  const unsigned char *touched = slot.touched.data() + (box.y - job.fetch.y);
+  const size_t row_bytes = size_t(box.width) * size_t(job.bpp);
+  size_t count = 0;
+  for (int32_t r = 0; r < box.height; ++r) count += touched[r];
+  if (!slot.memory.reserve(count * row_bytes + PIXEL_MAX_BYTES)) return false;
+  unsigned char *at = slot.memory.data;
+  for (int32_t r = 0; r < box.height;) {
+    if (!touched[r]) {
+      slot.rows[size_t(r++)] = nullptr;
+      continue;
+    }
+    int32_t end = r;
+    while (end < box.height && touched[end]) ++end;
+    const GeglRectangle run = {box.x - in->offset_x,
+                               box.y + r - in->offset_y, box.width, end - r};
+    gegl_buffer_get(job.w->gegl_buffer, &run, 1.0, job.w->format, at,
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    for (; r < end; ++r, at += row_bytes) slot.rows[size_t(r)] = at;
+  }
+  std::memset(at, 0, PIXEL_MAX_BYTES);
+  slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
+                 job.bpp, slot.rows.data()};
+  return true;
+}
+
+// With no render thread: every band in turn on this one.
+bool render_alone(render_job &job, const interpolation *proto) {
+  interpolation in = worker_interpolation(job);
+  band_slot &slot = job.slots[0];
+  for (int32_t i = 0; i < job.band_count; ++i) {
+    slot.band = i;
+    if (!job.whole) {
+      slot.box = band_source_box(job, i, &slot);
+      if (!band_source(job, proto, slot)) return false;
+    }
+    render_band(job, &in, slot);
+    band_write(job, slot);
+    if (i + 1 < job.band_count)
+      report_progress(job.w, double(job.pixels_done.load()) /
+                                 (double(job.width) * job.height));
+  }
+  return true;
+}
+
+// GEGL and the host are called from this thread only: it reads the source
+// each band asks for, reports progress and writes finished bands in order
+// while the workers render. Returns false when the memory it needs cannot be
+// had; the one-pixel path then renders every pixel again.
 bool render_fast(warp *w, interpolation *in, int32_t threads) {
   const bounds *db = w->dst->bounds;
   render_job job;
@@ -172,42 +371,55 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   job.height = db->height;
   job.bpp = w->bpp;
   if (job.width <= 0 || job.height <= 0) return true;
-
-  const GeglRectangle fetch = source_fetch_box(w->src->bounds);
-  const size_t source_bytes =
-      size_t(fetch.width) * size_t(fetch.height) * size_t(w->bpp);
+  job.fetch = source_fetch_box(w->src->bounds);
   job.stride = size_t(job.width) * size_t(job.bpp);
-  warp_render_faults &faults = warp_render_fault_injection;
-  pixel_memory source(source_bytes + PIXEL_MAX_BYTES,
-                      fault_injected(faults.allocations_allowed, 0,
-                                     &faults.allocations_failed));
-  pixel_memory layer(job.stride * size_t(job.height),
-                     fault_injected(faults.allocations_allowed, 1,
-                                    &faults.allocations_failed));
-  if (!source.data || !layer.data) return false;
-  job.pixels = layer.data;
-
-  // The read fills every byte of the box (abyss as zeros); only the padding
-  // after it needs setting.
-  const GeglRectangle local = {fetch.x - in->offset_x, fetch.y - in->offset_y,
-                               fetch.width, fetch.height};
-  gegl_buffer_get(w->gegl_buffer, &local, 1.0, w->format, source.data,
-                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-  std::memset(source.data + source_bytes, 0, PIXEL_MAX_BYTES);
-  job.source = {source.data, fetch.x, fetch.y, fetch.width, fetch.height,
-                w->bpp};
-
   job.band_count = (job.height + BAND_ROWS - 1) / BAND_ROWS;
-  try {
-    job.band_done.assign(size_t(job.band_count), 0);
-  } catch (const std::bad_alloc &) {
-    return false;  // nothing written yet: the one-pixel path takes over
-  }
   // At least one report per ten columns' worth of work.
   job.report_step = std::max<int64_t>(1, int64_t(10) * job.height);
 
   if (threads <= 0) threads = int32_t(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, job.band_count));
+  const int32_t slot_count = std::min(job.band_count, threads + SPARE_SLOTS);
+
+  warp_render_faults &faults = warp_render_fault_injection;
+  // Anti-aliasing samples whole footprints: it keeps the whole source box in
+  // memory. Otherwise each band reads the source its samples reach.
+  const bool whole = w->anti_aliasing != 0;
+  const size_t whole_bytes =
+      whole ? size_t(job.fetch.width) * size_t(job.fetch.height) *
+                  size_t(w->bpp)
+            : 0;
+  pixel_memory source(whole_bytes + PIXEL_MAX_BYTES,
+                      fault_injected(faults.allocations_allowed, 0,
+                                     &faults.allocations_failed));
+  pixel_memory bands(job.stride * BAND_ROWS * size_t(slot_count),
+                     fault_injected(faults.allocations_allowed, 1,
+                                    &faults.allocations_failed));
+  if (!source.data || !bands.data) return false;
+  source_memory whole_memory;
+  source_pixels whole_pixels{};
+  if (whole) {
+    whole_memory.data = source.data;
+    whole_memory.capacity = whole_bytes + PIXEL_MAX_BYTES;
+    const bool read = source_read(job, in, job.fetch, &whole_memory,
+                                  &whole_pixels);
+    whole_memory.data = nullptr;  // owned by `source`
+    if (!read) return false;
+    job.whole = &whole_pixels;
+  }
+  try {
+    job.slots.resize(size_t(slot_count));
+    if (!whole)
+      for (band_slot &slot : job.slots) {
+        slot.touched.assign(size_t(job.fetch.height), 0);
+        slot.rows.assign(size_t(job.fetch.height), nullptr);
+      }
+  } catch (const std::bad_alloc &) {
+    return false;  // nothing written yet
+  }
+  for (int32_t i = 0; i < slot_count; ++i)
+    job.slots[size_t(i)].pixels = bands.data + job.stride * BAND_ROWS * size_t(i);
+
   std::vector<std::thread> workers;
   try {
     for (int32_t t = 0; t < threads; ++t) {
@@ -219,33 +431,42 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
     }
   } catch (const std::exception &) {
     // Render on the threads that did start, or on this one.
-    if (workers.empty()) render_worker(&job);
+    if (workers.empty()) return render_alone(job, in);
   }
 
   const int64_t total = int64_t(job.width) * job.height;
   int32_t written = 0;
   int64_t reported = 0;
-  while (written < job.band_count) {
-    std::unique_lock<std::mutex> hold(job.lock);
+  std::unique_lock<std::mutex> hold(job.lock);
+  while (written < job.band_count && !job.failed) {
+    band_slot *next = nullptr, *wanting = nullptr;
     job.wake.wait_for(hold, std::chrono::milliseconds(20), [&] {
-      return job.band_done[size_t(written)] ||
+      for (band_slot &s : job.slots) {
+        if (s.state == SLOT_NEEDS_SOURCE) wanting = &s;
+        if (s.state == SLOT_DONE && s.band == written) next = &s;
+      }
+      return next || wanting ||
              job.pixels_done.load() - reported >= job.report_step;
     });
-    int32_t ready = written;
-    while (ready < job.band_count && job.band_done[size_t(ready)]) ++ready;
     hold.unlock();
-
-    // Finished bands in one transfer, while later ones render.
-    if (ready > written) {
-      const int32_t row0 = written * BAND_ROWS;
-      const int32_t rows = std::min(ready * BAND_ROWS, job.height) - row0;
-      const GeglRectangle rect = {0, row0, job.width, rows};
-      gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format,
-                      job.pixels + size_t(row0) * job.stride,
-                      int(job.stride));
-      // Send the finished tiles to the host now rather than all at the end.
-      gegl_buffer_flush(w->dst->pixel_buffer);
-      written = ready;
+    if (wanting) {
+      const bool read = band_source(job, in, *wanting);
+      hold.lock();
+      if (read)
+        wanting->state = SLOT_SOURCED;
+      else
+        job.failed = true;
+      hold.unlock();
+      job.wake.notify_all();
+    }
+    // A finished band goes to GIMP while later ones render.
+    if (next) {
+      band_write(job, *next);
+      hold.lock();
+      next->state = SLOT_FREE;
+      ++written;
+      hold.unlock();
+      job.wake.notify_all();
     }
     const int64_t done = job.pixels_done.load();
     // The finish reports 1.0 once the layer is complete.
@@ -253,9 +474,12 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
       report_progress(w, static_cast<double>(done) / total);
       reported = done;
     }
+    hold.lock();
   }
+  const bool failed = job.failed;
+  hold.unlock();
   for (auto &t : workers) t.join();
-  return true;
+  return !failed;
 }
 
 }  // namespace

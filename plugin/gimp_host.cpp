@@ -53,21 +53,15 @@ void warp_label(char *out, size_t size, const char *progress_name) {
   std::exit(-1);
 }
 
-// A new layer the size of the destination box, directly above the source in
-// the source's own parent (never inside a group being read), at the box's
-// corner; -1 when GIMP refuses it.
-static gint32 place_new_layer(gint32 image, gint32 drawable,
-                              const GeglRectangle &box) {
-  const gint32 layer = new_layer(image, drawable, box.width, box.height);
-  if (layer == -1) return -1;
+// Puts a finished layer directly above the source in the source's own parent
+// (never inside a group being read), at the box's corner.
+static bool place_new_layer(gint32 image, gint32 drawable, gint32 layer,
+                            const GeglRectangle &box) {
   const gint32 parent = gimp_item_get_parent(drawable);
   const gint position = gimp_image_get_item_position(image, drawable);
-  if (!gimp_image_insert_layer(image, layer, parent, position)) {
-    gimp_item_delete(layer);
-    return -1;
-  }
+  if (!gimp_image_insert_layer(image, layer, parent, position)) return false;
   gimp_layer_set_offsets(layer, box.x, box.y);
-  return layer;
+  return true;
 }
 
 static void progress_to_gimp(double done, void *) {
@@ -101,9 +95,9 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
   bool progress_shown = false;
 
-  // Layer creation and its pixels form one undo step.
-  gimp_image_undo_group_start(image);
-  const gint32 created = place_new_layer(image, drawable, box);
+  // The layer is rendered before it enters the image: a call that is
+  // killed, cancelled or runs out of memory leaves the image as it was.
+  const gint32 created = new_layer(image, drawable, box.width, box.height);
   {
     gegl_ref<GeglBuffer> source(gimp_drawable_get_buffer(drawable));
     // The destination is a new layer of our own: rendering straight into its
@@ -120,15 +114,19 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
         status = GIMP_PDB_EXECUTION_ERROR;
     }
     // Both references go here, the destination's first, so the rendered
-    // pixels reach GIMP before the layer is updated.
+    // pixels reach GIMP before the layer enters the image.
   }
+  // Inserting and placing the finished layer is the call's one undo step.
+  gimp_image_undo_group_start(image);
+  if (status == GIMP_PDB_SUCCESS &&
+      !place_new_layer(image, drawable, created, box))
+    status = GIMP_PDB_EXECUTION_ERROR;
   if (status == GIMP_PDB_SUCCESS) {
-    gimp_displays_flush();
     gimp_drawable_update(created, 0, 0, box.width, box.height);
     *layer = created;
   } else {
     g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", "could not create the new layer");
-    if (created != -1) gimp_image_remove_layer(image, created);
+    if (created != -1) gimp_item_delete(created);
   }
   if (progress_shown) gimp_progress_end();
   gimp_image_undo_group_end(image);

@@ -135,6 +135,10 @@ void plugin_gegl_start() {
   setenv("BABL_INHIBIT_CACHE", "1", 0);
   setenv("GEGL_PATH", "/nonexistent/tessaform-needs-no-gegl-operations", 1);
   gegl_init(nullptr, nullptr);
+  // GEGL's default cache would keep tiles of the source and the new layer
+  // up to a large share of memory; finished bands are flushed to GIMP and
+  // the source is read band by band, so a small cache is enough.
+  g_object_set(gegl_config(), "tile-cache-size", guint64(64) << 20, nullptr);
 }
 
 GimpPDBStatusType plugin_render(gint32 image, gint32 drawable,
