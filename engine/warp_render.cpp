@@ -38,6 +38,8 @@ bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
   warp_convert(w, static_cast<float>(cx), static_cast<float>(cy), &sx, &sy);
   if (!source_position_usable(sx, sy)) return false;
   if (!region_inside_at(w->src, sx, sy)) return false;
+  if (w->anti_aliasing && footprint_render(w, in, cx, cy, sx, sy, pixel))
+    return true;
   return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
 }
 
@@ -262,9 +264,15 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
 
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options) {
+  // Built before either path so both sample the same copies.
+  source_mip mip{};
+  if (w->anti_aliasing && source_mip_needed(w) && source_mip_build(&mip, w))
+    w->mip = &mip;
   if ((options && options->straightforward) ||
       !render_fast(w, in, options ? options->threads : 0))
     render_straightforward(w, in);
+  w->mip = nullptr;
+  source_mip_free(&mip);
 
   buffer_free(in->current);
   report_progress(w, 1.0);
