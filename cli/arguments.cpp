@@ -16,7 +16,7 @@ const char *cli_usage() {
          "image pixel coordinates, and writes OUTPUT in the format its\n"
          "extension names.\n"
          "  --interpolation  sampling (default bilinear)\n"
-         "  --anti-aliasing  accepted, as the plug-in's flag\n"
+         "  --anti-aliasing  average the source where the warp shrinks it\n"
          "  (default)        OUTPUT has INPUT's size; around the warped\n"
          "                   quadrangle it is transparent (black without alpha)\n"
          "  --crop           OUTPUT is only the destination's bounding box\n"

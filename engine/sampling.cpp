@@ -51,8 +51,8 @@ void interpolation_init(interpolation *in, warp *w) {
   in->warp = w;
   in->current = &in->buffers[0];
   in->previous = &in->buffers[1];
-  in->allow_blur = 0;
-  in->get_pixel_value = interpolation_get_pixel_value_blur;
+  in->get_pixel_value = interpolation_get_pixel_value_near;
+  in->values = nullptr;
   in->offset_x = w->source_extent.x0;
   in->offset_y = w->source_extent.y0;
   in->memory = nullptr;
@@ -136,8 +136,10 @@ static void fill_from_memory(const source_pixels *mem, buffer *cur,
                          cur->values[k][l]);
 }
 
-unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
-                                       unsigned char *pixel) {
+// Fills the current window around (x, y) and gives the sample's offset in
+// it.
+static void interpolation_fill(interpolation *in, float x, float y, float *dx,
+                               float *dy) {
   const bounds *sb = in->warp->src->bounds;
 
   buffer *swap = in->current;
@@ -155,24 +157,17 @@ unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
   cur->valid = 1;
 
   const int32_t h = cur->half;
-  const float dx = static_cast<float>(static_cast<double>(x) -
-                                      ((static_cast<double>(cur->x0 + h)) - 0.5));
-  const float dy = static_cast<float>(static_cast<double>(y) -
-                                      ((static_cast<double>(cur->y0 + h)) - 0.5));
-  return in->get_pixel_value(in, dx, dy, pixel);
+  *dx = static_cast<float>(static_cast<double>(x) -
+                           ((static_cast<double>(cur->x0 + h)) - 0.5));
+  *dy = static_cast<float>(static_cast<double>(y) -
+                           ((static_cast<double>(cur->y0 + h)) - 0.5));
 }
 
-unsigned char *interpolation_get_pixel_value_blur(interpolation *in, float,
-                                                  float,
-                                                  unsigned char *pixel) {
-  const buffer *b = in->current;
-  for (int32_t c = 0; c < b->bpp; ++c) {
-    int s = 0;
-    for (int k = 0; k < 3; ++k)
-      for (int l = 0; l < 3; ++l) s += b->data[k][l][c];
-    pixel[c] = static_cast<unsigned char>((s + 4) / 9);
-  }
-  return pixel;
+unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
+                                       unsigned char *pixel) {
+  float dx, dy;
+  interpolation_fill(in, x, y, &dx, &dy);
+  return in->get_pixel_value(in, dx, dy, pixel);
 }
 
 // ------------------------------------------------------------------ kernels
@@ -229,17 +224,23 @@ static bool alpha_uniform_zero(const buffer *b) {
                                 : !(b->values[0][0][b->alpha] > 0.0f);
 }
 
-float interpolation_values_weighted(interpolation_values values,
-                                    const cell_values &cells, int32_t size,
-                                    int32_t channels, int32_t alpha, float dx,
-                                    float dy, float *out) {
-  cell_values weighted;
+static void cells_weight_by_alpha(const cell_values &cells, int32_t size,
+                                  int32_t channels, int32_t alpha,
+                                  cell_values &weighted) {
   for (int32_t k = 0; k < size; ++k)
     for (int32_t l = 0; l < size; ++l) {
       const float *cell = cells[k][l];
       for (int32_t c = 0; c < channels; ++c)
         weighted[k][l][c] = c == alpha ? cell[c] : cell[c] * cell[alpha];
     }
+}
+
+float interpolation_values_weighted(interpolation_values values,
+                                    const cell_values &cells, int32_t size,
+                                    int32_t channels, int32_t alpha, float dx,
+                                    float dy, float *out) {
+  cell_values weighted;
+  cells_weight_by_alpha(cells, size, channels, alpha, weighted);
   values(weighted, channels, dx, dy, out);
   const float a = out[alpha];
   for (int32_t c = 0; c < channels; ++c)
@@ -252,6 +253,26 @@ static void cells_to_values(const buffer *b, cell_values &cells) {
     for (int32_t l = 0; l < b->size; ++l)
       for (int32_t c = 0; c < b->channels; ++c)
         cells[k][l][c] = b->data[k][l][c];
+}
+
+void interpolation_get_weighted(interpolation *in,
+                                interpolation_values values, float x, float y,
+                                float *out) {
+  float dx, dy;
+  interpolation_fill(in, x, y, &dx, &dy);
+  const buffer *b = in->current;
+  cell_values bytes;
+  const cell_values *cells = &b->values;
+  if (b->sample == SAMPLE_U8) {
+    cells_to_values(b, bytes);
+    cells = &bytes;
+  }
+  cell_values weighted;
+  if (b->alpha >= 0) {
+    cells_weight_by_alpha(*cells, b->size, b->channels, b->alpha, weighted);
+    cells = &weighted;
+  }
+  values(*cells, b->channels, dx, dy, out);
 }
 
 // One kernel over a window: weighted by alpha when alpha varies in it, then
@@ -546,31 +567,35 @@ struct kernel_choice {
   int32_t size;
   interpolation_kernel function;
   interpolation_kernel wide;
+  interpolation_values values;
 };
 
 static void interpolation_select(interpolation *in, kernel_choice choice) {
   buffer_init(in->current, in, choice.size);
+  in->values = choice.values;
   in->get_pixel_value =
       in->warp->sample == SAMPLE_U8 ? choice.function : choice.wide;
 }
 
 void interpolation_init_near(interpolation *in) {
-  in->allow_blur = 0;
   interpolation_select(
-      in, {2, interpolation_get_pixel_value_near, kernel_near_values});
+      in, {2, interpolation_get_pixel_value_near, kernel_near_values, nullptr});
 }
 
 void interpolation_init_linear(interpolation *in) {
   interpolation_select(in, {2, interpolation_get_pixel_value_linear,
-                            kernel_values<interpolation_values_linear>});
+                            kernel_values<interpolation_values_linear>,
+                            interpolation_values_linear});
 }
 
 void interpolation_init_cubic(interpolation *in) {
   interpolation_select(in, {4, interpolation_get_pixel_value_cubic,
-                            kernel_values<interpolation_values_cubic>});
+                            kernel_values<interpolation_values_cubic>,
+                            interpolation_values_cubic});
 }
 
 void interpolation_init_lanczos(interpolation *in) {
   interpolation_select(in, {6, interpolation_get_pixel_value_lanczos,
-                            kernel_values<interpolation_values_lanczos>});
+                            kernel_values<interpolation_values_lanczos>,
+                            interpolation_values_lanczos});
 }

@@ -183,19 +183,23 @@ struct interpolation {
   buffer buffers[2];
   buffer *current;
   buffer *previous;
-  int32_t allow_blur;
   interpolation_kernel get_pixel_value;
   int32_t offset_x;  // image coordinates of the source buffer's (0, 0)
   int32_t offset_y;
   const source_pixels *memory;  // null: read single pixels through GEGL
+  interpolation_values values;  // the kernel's float arithmetic; null: nearest
 };
 
 void interpolation_init(interpolation *in, warp *w);
 unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
                                        unsigned char *pixel);
-unsigned char *interpolation_get_pixel_value_blur(interpolation *in, float dx,
-                                                  float dy,
-                                                  unsigned char *pixel);
+// `values` over the window at (x, y) before quantising, with colour weighted
+// by alpha: the colour channels come out multiplied by the alpha (in the
+// cells' own scale), so such results can be summed. The window must be at
+// least the one `values` reads.
+void interpolation_get_weighted(interpolation *in,
+                                interpolation_values values, float x, float y,
+                                float *out);
 
 void interpolation_init_near(interpolation *in);
 void interpolation_init_linear(interpolation *in);
@@ -251,6 +255,7 @@ struct warp {
   point c1;
   point e03;
   point e12;
+  const struct source_mip *mip;  // anti-aliasing's reduced copies, or null
 };
 
 // Largest coordinate magnitude whose float still resolves a half pixel.
@@ -301,6 +306,59 @@ void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options);
+
+// ------------------------------------------------------------ anti-aliasing
+
+// The source area one destination pixel covers: the Jacobian of the
+// destination-to-source map at its centre. Its columns are the source steps
+// of one destination pixel along x and along y.
+struct footprint {
+  point along_x;
+  point along_y;
+  double major;  // singular values: the longest and shortest stretch
+  double minor;
+};
+
+// Samples per axis at most before a reduced copy of the source is sampled.
+constexpr int32_t FOOTPRINT_SAMPLES_MAX = 16;
+constexpr int32_t MIP_LEVELS_MAX = 24;
+
+// False where the map has no usable Jacobian at (x, y): the destination's
+// is singular there, or the result is not finite.
+bool footprint_at(const warp *w, double x, double y, footprint *f);
+
+// One box-reduced copy: texel (i, j) averages the 2^k x 2^k source pixels
+// from the source box's corner, colour weighted by alpha, as floats.
+struct mip_level {
+  const float *data;  // `channels` floats per texel, rows one after another
+  int32_t width;
+  int32_t height;
+};
+
+// Level k (from 1) reduces the source box by 2^k; built once per call, read
+// by every thread.
+struct source_mip {
+  int32_t levels;  // levels built, level[1] .. level[levels]
+  int32_t channels;
+  int32_t x0;  // the source box's corner, image coordinates
+  int32_t y0;
+  mip_level level[MIP_LEVELS_MAX + 1];
+  float *storage;
+};
+
+// Whether some destination pixel shrinks beyond what direct sampling
+// covers, judged on a grid over the destination.
+bool source_mip_needed(const warp *w);
+// Reads the source box and reduces it; false (and nothing held) when the
+// memory cannot be had.
+bool source_mip_build(source_mip *m, const warp *w);
+void source_mip_free(source_mip *m);
+
+// The anti-aliased pixel at destination centre (cx, cy), whose source
+// position is (sx, sy): the source averaged over the pixel's footprint.
+// False where the map does not shrink there: the single sample stands.
+bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
+                      float sx, float sy, unsigned char *pixel);
 
 // Checks the settings before anything is created: returns null when they can
 // be rendered, else the reason they are refused.

@@ -46,6 +46,9 @@ bool render_pixel(const warp *w, interpolation *in, int32_t x, int32_t y,
                   unsigned char *pixel) {
   float sx, sy;
   if (!pixel_source_position(w, x, y, &sx, &sy)) return false;
+  if (w->anti_aliasing &&
+      footprint_render(w, in, x + 0.5, y + 0.5, sx, sy, pixel))
+    return true;
   return interpolation_get_pixel(in, sx, sy, pixel) != nullptr;
 }
 
@@ -486,9 +489,15 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
 
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options) {
+  // Built before either path so both sample the same copies.
+  source_mip mip{};
+  if (w->anti_aliasing && source_mip_needed(w) && source_mip_build(&mip, w))
+    w->mip = &mip;
   if ((options && options->straightforward) ||
       !render_fast(w, in, options ? options->threads : 0))
     render_straightforward(w, in);
+  w->mip = nullptr;
+  source_mip_free(&mip);
 
   buffer_free(in->current);
   report_progress(w, 1.0);

@@ -1,6 +1,5 @@
-// Sampling: the neighbourhood buffer, kernel selection, and the five kernels
-// (the initial box kernel and the four selectable ones) run on hand-filled
-// windows.
+// Sampling: the neighbourhood buffer, kernel selection, and the four kernels
+// run on hand-filled windows.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -21,7 +20,7 @@ constexpr unsigned char kUntouched = 0xAB;
 // kernels only read the current buffer's cells.
 class Window {
  public:
-  // `select` is one of the four selections; null keeps the box kernel that
+  // `select` is one of the four selections; null keeps the nearest kernel that
   // interpolation_init installs, with its window of 2.
   Window(void (*select)(interpolation *), int32_t bpp, bool alpha = false) {
     w_.bpp = bpp;
@@ -29,8 +28,7 @@ class Window {
     in_.warp = &w_;
     in_.current = &in_.buffers[0];
     in_.previous = &in_.buffers[1];
-    in_.allow_blur = 0;
-    in_.get_pixel_value = interpolation_get_pixel_value_blur;
+    in_.get_pixel_value = interpolation_get_pixel_value_near;
     buffer_init(in_.current, &in_, 2);
     if (select) select(&in_);
     in_.current->valid = 1;
@@ -76,7 +74,6 @@ struct KernelCase {
 };
 
 const KernelCase kKernels[] = {
-    {"box", nullptr, 2, interpolation_get_pixel_value_blur},
     {"nearest", interpolation_init_near, 2, interpolation_get_pixel_value_near},
     {"bilinear", interpolation_init_linear, 2,
      interpolation_get_pixel_value_linear},
@@ -223,7 +220,6 @@ TEST(KernelSelection, SetsWindowSizeKernelAndInvalidatesBothBuffers) {
     if (!k.select) continue;
     Window win(nullptr, 3);
     interpolation &in = win.in();
-    in.allow_blur = 1;
     in.buffers[0].valid = 1;
     in.buffers[1].valid = 1;
     k.select(&in);
@@ -234,11 +230,6 @@ TEST(KernelSelection, SetsWindowSizeKernelAndInvalidatesBothBuffers) {
       EXPECT_EQ(b.valid, 0) << k.name;
       EXPECT_EQ(b.bpp, 3) << k.name;
     }
-    // Only nearest neighbour shuts the pre-blur gate.
-    EXPECT_EQ(in.allow_blur, k.kernel == interpolation_get_pixel_value_near
-                                 ? 0
-                                 : 1)
-        << k.name;
   }
 }
 
@@ -290,23 +281,6 @@ TEST(Kernels, WriteExactlyBppBytes) {
       EXPECT_EQ(p1[0], p4[0]) << k.name;
     }
   }
-}
-
-// -------------------------------------------------------------- box kernel
-
-TEST(BoxKernel, RoundedMeanOfTheFirstThreeByThreeCells) {
-  Window win(nullptr, 1);
-  win.fill(255);
-  EXPECT_EQ(win.run(0.3f, 0.8f)[0], 255);
-
-  win.fill(200);  // outside the 3 x 3 block: ignored
-  for (int k = 0; k < 3; ++k)
-    for (int l = 0; l < 3; ++l) win.at(k, l, 0) = 0;
-  win.at(0, 0, 0) = 6;
-  win.at(2, 2, 0) = 7;  // sum 13
-  EXPECT_EQ(win.run(0.0f, 0.0f)[0], 1);
-  win.at(1, 2, 0) = 1;  // sum 14
-  EXPECT_EQ(win.run(0.9f, 0.1f)[0], 2);
 }
 
 // --------------------------------------------------------------- nearest
@@ -526,8 +500,8 @@ TEST(LanczosKernel, ColumnThreeAwayWeighsNothing) {
 
 // --------------------------------------------- colour weighted by alpha
 
-const KernelCase *const kWeighted[] = {&kKernels[2], &kKernels[3],
-                                       &kKernels[4]};
+const KernelCase *const kWeighted[] = {&kKernels[1], &kKernels[2],
+                                       &kKernels[3]};
 
 TEST(AlphaWeighting, ColourOfTransparentCellsNeverReachesTheResult) {
   std::mt19937_64 rng(47);
