@@ -110,13 +110,23 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
 
   const buffer *b = in->current;
   const int32_t channels = b->channels;
+  const bounds *sb = w->src->bounds;
+  const double lo_x = double(sb->x0) - BUFFER_MAX_SIZE,
+               hi_x = double(sb->x1) + BUFFER_MAX_SIZE,
+               lo_y = double(sb->y0) - BUFFER_MAX_SIZE,
+               hi_y = double(sb->y1) + BUFFER_MAX_SIZE;
   float sum[CHANNELS_MAX] = {};
   for (int32_t j = 0; j < ny; ++j) {
     const double t = (j + 0.5) / ny - 0.5;
     for (int32_t i = 0; i < nx; ++i) {
       const double s = (i + 0.5) / nx - 0.5;
-      const double px = sx + s * f.along_x.x + t * f.along_y.x;
-      const double py = sy + s * f.along_x.y + t * f.along_y.y;
+      // A footprint can reach far past the source (a tiny destination of a
+      // huge quadrangle): beyond a window's width every tap repeats the
+      // edge, so positions are held there, inside int32's range.
+      const double px = std::clamp(sx + s * f.along_x.x + t * f.along_y.x,
+                                   lo_x, hi_x);
+      const double py = std::clamp(sy + s * f.along_x.y + t * f.along_y.y,
+                                   lo_y, hi_y);
       float value[CHANNELS_MAX];
       if (reduced)
         mip_sample(m, k, px, py, value);
