@@ -59,13 +59,6 @@ void interpolation_init(interpolation *in, warp *w) {
   buffer_init(in->current, in, 2);
 }
 
-static void fetch_from_gegl(const interpolation *in, int32_t px, int32_t py,
-                            unsigned char *cell) {
-  GeglRectangle rect = {px - in->offset_x, py - in->offset_y, 1, 1};
-  gegl_buffer_get(in->warp->gegl_buffer, &rect, 1.0, in->warp->format, cell,
-                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-}
-
 // Clamps a window coordinate into the source box [b0, b0 + size); an empty
 // box clamps everything to b0 + size - 1.
 static int32_t clamp_to_box(int32_t v, int32_t b0, int32_t size) {
@@ -75,33 +68,31 @@ static int32_t clamp_to_box(int32_t v, int32_t b0, int32_t size) {
   return b0 + c;
 }
 
-// The pixels of the last window that the new one shares are copied over,
-// the others read one at a time.
+// The window's pixels, clamped to the box, come in one read: a read's fixed
+// cost is many times a pixel's.
 static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
                            int32_t bpp) {
-  const buffer *old = in->previous;
+  const int32_t px0 = clamp_to_box(cur->x0, sb->x0, sb->width);
+  const int32_t py0 = clamp_to_box(cur->y0, sb->y0, sb->height);
+  const int32_t cols = clamp_to_box(cur->x1 - 1, sb->x0, sb->width) - px0 + 1;
+  const int32_t rows = clamp_to_box(cur->y1 - 1, sb->y0, sb->height) - py0 + 1;
+  unsigned char window[BUFFER_MAX_SIZE * BUFFER_MAX_SIZE * SAMPLE_MAX_BYTES];
+  const GeglRectangle rect = {px0 - in->offset_x, py0 - in->offset_y, cols,
+                              rows};
+  gegl_buffer_get(in->warp->gegl_buffer, &rect, 1.0, in->warp->format, window,
+                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   for (int32_t i = cur->x0; i < cur->x1; ++i) {
-    const int32_t px = clamp_to_box(i, sb->x0, sb->width);
+    const int32_t c = clamp_to_box(i, sb->x0, sb->width) - px0;
     for (int32_t j = cur->y0; j < cur->y1; ++j) {
-      const int32_t py = clamp_to_box(j, sb->y0, sb->height);
+      const int32_t r = clamp_to_box(j, sb->y0, sb->height) - py0;
+      const unsigned char *cell =
+          window + (size_t(r) * size_t(cols) + size_t(c)) * size_t(bpp);
       const int32_t k = i - cur->x0, l = j - cur->y0;
-      const int32_t ok = px - old->x0, ol = py - old->y0;
-      const bool shared = old->valid && ok >= 0 && ol >= 0 &&
-                          ok < old->size && ol < old->size;
-      if (cur->sample == SAMPLE_U8) {
-        if (shared)
-          std::memcpy(cur->data[k][l], old->data[ok][ol], size_t(bpp));
-        else
-          fetch_from_gegl(in, px, py, cur->data[k][l]);
-      } else if (shared) {
-        std::memcpy(cur->values[k][l], old->values[ok][ol],
-                    sizeof cur->values[k][l]);
-      } else {
-        unsigned char cell[SAMPLE_MAX_BYTES];
-        fetch_from_gegl(in, px, py, cell);
+      if (cur->sample == SAMPLE_U8)
+        std::memcpy(cur->data[k][l], cell, size_t(bpp));
+      else
         sample_cell_values(cur->sample, cur->channels, cell,
                            cur->values[k][l]);
-      }
     }
   }
 }

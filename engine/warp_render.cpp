@@ -102,9 +102,16 @@ struct pixel_memory {
   unsigned char *data = nullptr;
   pixel_memory(size_t bytes, bool fail) {
     const size_t huge = size_t(2) << 20;
-    const size_t rounded = (bytes + huge - 1) / huge * huge;
     void *p = nullptr;
-    if (fail || posix_memalign(&p, huge, rounded) != 0) return;
+    if (fail) return;
+    // Below a huge page, rounding up would only waste memory (and a small
+    // call would pay for touching it).
+    if (bytes < huge) {
+      data = static_cast<unsigned char *>(std::malloc(bytes));
+      return;
+    }
+    const size_t rounded = (bytes + huge - 1) / huge * huge;
+    if (posix_memalign(&p, huge, rounded) != 0) return;
     madvise(p, rounded, MADV_HUGEPAGE);
     data = static_cast<unsigned char *>(p);
   }
