@@ -3,13 +3,15 @@
 # Not a test: prints, for a zone plate and a 1-pixel checkerboard of
 # 2000x2000 and 4000x3000 shrunk about 4x and 8x onto trapezoids, the call
 # time and the PSNR against a brute-force footprint average, for the engine
-# in-process with the flag off and on, for whole calls in one headless GIMP
-# run (GIMP's perspective transform, linear, NoHalo and LoHalo, and
-# plug-in-tessaform with the flag off and on), and for ImageMagick's
-# -distort Perspective. --quick: 2000x2000 only.
-# Environment: AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out (at 4000x3000
-# it takes most of the time); AA_BENCH_GIMP=0 leaves GIMP out; BENCH_BUILD
-# (build folder); BENCH_KEEP=1 keeps the work folder.
+# in-process with the flag off and on (tessaform-*), for whole calls in one
+# headless GIMP run (gimp-linear, gimp-nohalo, gimp-lohalo: GIMP's
+# perspective transform; plugin-*: plug-in-tessaform with the flag off and
+# on) and for ImageMagick's -distort Perspective. --quick: 2000x2000 only.
+# About 16 minutes on 2 busy cores with AA_BENCH_RUNS=3, a third of it in
+# ImageMagick (25 to 50 s per 4000x3000 case).
+# Environment: AA_BENCH_RUNS (GIMP calls per row, the fastest kept; default
+# 1), AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out, AA_BENCH_GIMP=0 leaves
+# GIMP out, BENCH_BUILD (build folder), BENCH_KEEP=1 keeps the work folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
