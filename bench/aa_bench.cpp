@@ -6,12 +6,20 @@
 // (more at larger shrinks) mapped through the exact map and averaged over
 // the source pixels they hit,
 // on a central crop. Prints: pattern size shrink method seconds PSNR.
+//
+// GIMP's rows come from a batch run before this one: `--write-cases DIR`
+// writes the patterns (as GIMP patterns, which GIMP loads and saves without
+// a plug-in process) and the case list for bench/aa_gimp.scm; `--gimp DIR`
+// then scores the layers that batch saved, with the call times it recorded.
+// AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,22 +125,124 @@ double seconds_since(clock_type::time_point t0) {
   return std::chrono::duration<double>(clock_type::now() - t0).count();
 }
 
-void run_case(const std::string &name, int w, int h, int shrink) {
-  const grey_image src = pattern(name, w, h);
+// One shrink of one pattern: the corners, the crop scored and the
+// reference's samples per axis.
+struct bench_case {
+  std::string name;
+  int w, h, shrink;
+  float s[8], d[8];
+  crop c;
+  int n;
+};
+
+bench_case bench_case_make(const std::string &name, int w, int h, int shrink) {
   const double a = double(w) / shrink, b = double(h) / shrink, o = 0.2 * a + 5.3;
-  const float s[8] = {0, 0, float(w), 0, float(w), float(h), 0, float(h)};
-  const float d[8] = {float(o + 0.1 * a), float(o), float(o + 0.9 * a),
-                      float(o + 0.05 * b), float(o + 1.1 * a), float(o + b),
-                      float(o - 0.1 * a), float(o + 0.95 * b)};
+  bench_case k{name, w, h, shrink,
+               {0, 0, float(w), 0, float(w), float(h), 0, float(h)},
+               {float(o + 0.1 * a), float(o), float(o + 0.9 * a),
+                float(o + 0.05 * b), float(o + 1.1 * a), float(o + b),
+                float(o - 0.1 * a), float(o + 0.95 * b)},
+               {},
+               // Eight or more samples per source pixel, and an odd count:
+               // where the map shrinks by a whole number (the crop's centre
+               // does), an even count puts sample pairs exactly on pixel
+               // edges and a 1-pixel checkerboard's reference comes out 7
+               // levels off its true mean.
+               8 * shrink + 1};
   // A central crop well inside the quadrangle.
   const int cx = int(o + 0.5 * a), cy = int(o + 0.5 * b);
   const int half = std::min(150, int(std::min(a, b) * 0.3));
-  const crop c = {cx - half, cy - half, cx + half, cy + half};
-  // Eight or more samples per source pixel, and an odd count: where the map
-  // shrinks by a whole number (the crop's centre does), an even count puts
-  // sample pairs exactly on pixel edges and the reference of a 1-pixel
-  // checkerboard comes out 7 levels off its true mean.
-  const int n = 8 * shrink + 1;
+  k.c = {cx - half, cy - half, cx + half, cy + half};
+  return k;
+}
+
+std::vector<bench_case> bench_cases(bool quick) {
+  std::vector<bench_case> all;
+  for (const char *name : {"zoneplate", "checker"})
+    for (auto [w, h] : {std::pair{2000, 2000}, std::pair{4000, 3000}}) {
+      if (quick && w > 2000) continue;
+      for (int shrink : {4, 8}) all.push_back(bench_case_make(name, w, h, shrink));
+    }
+  return all;
+}
+
+std::string pattern_path(const std::string &dir, const bench_case &k) {
+  return dir + "/" + k.name + "-" + std::to_string(k.w) + "x" +
+         std::to_string(k.h) + ".pat";
+}
+
+// GIMP's pattern file: a big-endian header, a name, then the pixels.
+bool pat_write(const std::string &path, const grey_image &g) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const unsigned header[6] = {26, 1, unsigned(g.width), unsigned(g.height), 4,
+                              0x47504154};
+  for (unsigned v : header)
+    for (int shift = 24; shift >= 0; shift -= 8) std::fputc(int(v >> shift) & 255, f);
+  std::fwrite("p", 1, 2, f);
+  std::vector<unsigned char> row(size_t(g.width) * 4, 255);
+  for (int y = 0; y < g.height; ++y) {
+    for (int x = 0; x < g.width; ++x)
+      row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = g.v[size_t(y) * g.width + x];
+    std::fwrite(row.data(), 1, row.size(), f);
+  }
+  return std::fclose(f) == 0;
+}
+
+// The first channel of a pattern file, or an empty image.
+grey_image pat_read(const std::string &path) {
+  grey_image g{0, 0, {}};
+  std::ifstream f(path, std::ios::binary);
+  unsigned char h[24];
+  if (!f.read(reinterpret_cast<char *>(h), 24)) return g;
+  auto at = [&h](int i) {
+    return (unsigned(h[4 * i]) << 24) | (unsigned(h[4 * i + 1]) << 16) |
+           (unsigned(h[4 * i + 2]) << 8) | unsigned(h[4 * i + 3]);
+  };
+  const unsigned w = at(2), ht = at(3), bytes = at(4);
+  if (at(5) != 0x47504154 || w == 0 || ht == 0 || w > 20000 || ht > 20000 ||
+      bytes == 0 || bytes > 4)
+    return g;
+  std::vector<char> px(size_t(w) * ht * bytes);
+  f.seekg(at(0));
+  if (!f.read(px.data(), std::streamsize(px.size()))) return g;
+  g = {int(w), int(ht), std::vector<unsigned char>(size_t(w) * ht)};
+  for (size_t i = 0; i < g.v.size(); ++i) g.v[i] = (unsigned char)px[i * bytes];
+  return g;
+}
+
+// The patterns and cases.scm, the list bench/aa_gimp.scm runs.
+bool write_cases(const std::string &dir, bool quick) {
+  std::ofstream list(dir + "/cases.scm");
+  list << "(define aa-cases (list\n";
+  std::string written;
+  for (const bench_case &k : bench_cases(quick)) {
+    const std::string path = pattern_path(dir, k);
+    if (written != path && !pat_write(path, pattern(k.name, k.w, k.h)))
+      return false;
+    written = path;
+    char corners[256];
+    std::snprintf(corners, sizeof corners, "%.9g %.9g %.9g %.9g %.9g %.9g %.9g %.9g",
+                  k.d[0], k.d[1], k.d[2], k.d[3], k.d[4], k.d[5], k.d[6], k.d[7]);
+    list << "  (list \"" << k.name << "\" \"" << k.w << "x" << k.h << "\" "
+         << k.shrink << " \"" << path << "\" (list " << corners << "))\n";
+  }
+  list << "))\n";
+  return bool(list.flush());
+}
+
+void print_row(const bench_case &k, const std::string &method, double t,
+               double q) {
+  std::printf("%-9s %dx%d %dx %s %.3f %.1f\n", k.name.c_str(), k.w, k.h,
+              k.shrink, method.c_str(), t, q);
+  std::fflush(stdout);
+}
+
+void run_case(const bench_case &k, const std::string &gimp_dir) {
+  const int w = k.w, h = k.h;
+  const float *s = k.s, *d = k.d;
+  const crop &c = k.c;
+  const grey_image src = pattern(k.name, w, h);
 
   const Babl *format = babl_format("R'G'B'A u8");
   const GeglRectangle extent = {0, 0, w, h};
@@ -161,11 +271,11 @@ void run_case(const std::string &name, int w, int h, int shrink) {
     warp_convert(&wp, float(x), float(y), &fu, &fv);
     *u = fu, *vv = fv;
   };
-  const std::vector<double> ref = reference(src, bilinear, c, n);
+  const std::vector<double> ref = reference(src, bilinear, c, k.n);
   const char *const kernels[] = {"nearest", "linear", "cubic", "lanczos"};
   for (int aa = 0; aa <= 1; ++aa)
-    for (int k : {1, 2, 3}) {
-      v.interpolation = k;
+    for (int kernel : {1, 2, 3}) {
+      v.interpolation = kernel;
       v.anti_aliasing = aa;
       const GeglRectangle box = warp_destination_box(&v);
       const GeglRectangle local = {0, 0, box.width, box.height};
@@ -180,14 +290,50 @@ void run_case(const std::string &name, int w, int h, int shrink) {
       const double q = psnr(ref, c, [&](int x, int y) {
         return px[(size_t(y - box.y) * box.width + size_t(x - box.x)) * 4];
       });
-      std::printf("%-9s %dx%d %dx tessaform-%s%s %.3f %.1f\n", name.c_str(), w,
-                  h, shrink, kernels[k], aa ? "-aa" : "", t, q);
-      std::fflush(stdout);
+      print_row(k, std::string("tessaform-") + kernels[kernel] + (aa ? "-aa" : ""),
+                t, q);
     }
 
-  if (std::system("command -v convert >/dev/null 2>&1") != 0) return;
-  const std::string in_path = "/tmp/aa_bench_src.pgm",
-                    out_path = "/tmp/aa_bench_out.pgm";
+  // GIMP's transform and ImageMagick's are homographies: scored against
+  // their own map.
+  std::vector<double> pref;
+  auto perspective_ref = [&]() -> const std::vector<double> & {
+    if (pref.empty()) pref = reference(src, perspective_map(s, d), c, k.n);
+    return pref;
+  };
+
+  // Records of the GIMP batch: name size shrink method seconds x y file.
+  std::ifstream records(gimp_dir.empty() ? "" : gimp_dir + "/results.txt");
+  const std::string size = std::to_string(w) + "x" + std::to_string(h);
+  for (std::string line; std::getline(records, line);) {
+    std::istringstream r(line);
+    std::string name, sz, method, secs, file;
+    int shrink = 0, ox = 0, oy = 0;
+    if (!(r >> name >> sz >> shrink >> method >> secs >> ox >> oy >> file) ||
+        name != k.name || sz != size || shrink != k.shrink)
+      continue;
+    const grey_image out = secs == "fail" ? grey_image{0, 0, {}} : pat_read(file);
+    if (out.v.empty()) {
+      std::printf("%-9s %s %dx %s failed\n", name.c_str(), sz.c_str(), shrink,
+                  method.c_str());
+      continue;
+    }
+    const bool ours = method.rfind("plugin-", 0) == 0;
+    const double q = psnr(ours ? ref : perspective_ref(), c, [&](int x, int y) {
+      x -= ox, y -= oy;
+      if (x < 0 || y < 0 || x >= out.width || y >= out.height) return 0;
+      return int(out.v[size_t(y) * out.width + size_t(x)]);
+    });
+    print_row(k, method, std::atof(secs.c_str()), q);
+  }
+
+  const char *im = std::getenv("AA_BENCH_IMAGEMAGICK");
+  if ((im && std::string(im) == "0") ||
+      std::system("command -v convert >/dev/null 2>&1") != 0)
+    return;
+  const std::string dir = gimp_dir.empty() ? "/tmp" : gimp_dir;
+  const std::string in_path = dir + "/aa_bench_src.pgm",
+                    out_path = dir + "/aa_bench_out.pgm";
   if (FILE *f = std::fopen(in_path.c_str(), "wb")) {
     std::fprintf(f, "P5\n%d %d\n255\n", w, h);
     std::fwrite(src.v.data(), 1, src.v.size(), f);
@@ -204,39 +350,49 @@ void run_case(const std::string &name, int w, int h, int shrink) {
   const auto t0 = clock_type::now();
   if (std::system(cmd.c_str()) != 0) return;
   const double t = seconds_since(t0);
-  grey_image im{w, h, std::vector<unsigned char>(size_t(w) * h)};
+  grey_image im_out{w, h, std::vector<unsigned char>(size_t(w) * h)};
   if (FILE *f = std::fopen(out_path.c_str(), "rb")) {
     int iw = 0, ih = 0, mx = 0;
     if (std::fscanf(f, "P5 %d %d %d", &iw, &ih, &mx) == 3 && iw == w &&
         ih == h) {
       std::fgetc(f);
-      if (std::fread(im.v.data(), 1, im.v.size(), f) != im.v.size()) im.v.clear();
+      if (std::fread(im_out.v.data(), 1, im_out.v.size(), f) != im_out.v.size())
+        im_out.v.clear();
     }
     std::fclose(f);
   }
-  if (im.v.empty()) return;
-  const std::vector<double> pref = reference(src, perspective_map(s, d), c, n);
-  const double q = psnr(pref, c, [&](int x, int y) {
-    return im.v[size_t(y) * w + size_t(x)];
+  if (im_out.v.empty()) return;
+  const double q = psnr(perspective_ref(), c, [&](int x, int y) {
+    return im_out.v[size_t(y) * w + size_t(x)];
   });
-  std::printf("%-9s %dx%d %dx imagemagick-perspective %.3f %.1f\n",
-              name.c_str(), w, h, shrink, t, q);
-  std::fflush(stdout);
+  print_row(k, "imagemagick-perspective", t, q);
 }
 
 }  // namespace
 
+// aa_bench [--quick] [--write-cases DIR | --gimp DIR]
 int main(int argc, char **argv) {
+  bool quick = false;
+  std::string write_dir, gimp_dir;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--quick")
+      quick = true;
+    else if (a == "--write-cases" && i + 1 < argc)
+      write_dir = argv[++i];
+    else if (a == "--gimp" && i + 1 < argc)
+      gimp_dir = argv[++i];
+    else {
+      std::fprintf(stderr, "usage: aa_bench [--quick] [--write-cases DIR | --gimp DIR]\n");
+      return 2;
+    }
+  }
+  if (!write_dir.empty()) return write_cases(write_dir, quick) ? 0 : 1;
   setenv("BABL_INHIBIT_CACHE", "1", 0);
   setenv("GEGL_PATH", "/nonexistent/aa-bench-needs-no-operations", 1);
   gegl_init(nullptr, nullptr);
-  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
   std::printf("pattern   size shrink method seconds psnr_db\n");
-  for (const char *name : {"zoneplate", "checker"})
-    for (auto [w, h] : {std::pair{2000, 2000}, std::pair{4000, 3000}}) {
-      if (quick && w > 2000) continue;
-      for (int shrink : {4, 8}) run_case(name, w, h, shrink);
-    }
+  for (const bench_case &k : bench_cases(quick)) run_case(k, gimp_dir);
   gegl_exit();
   return 0;
 }

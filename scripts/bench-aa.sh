@@ -2,13 +2,44 @@
 # Anti-aliasing benchmark: bash scripts/bench-aa.sh [--quick]
 # Not a test: prints, for a zone plate and a 1-pixel checkerboard of
 # 2000x2000 and 4000x3000 shrunk about 4x and 8x onto trapezoids, the call
-# time and the PSNR against a brute-force footprint average, with the flag
-# off and on and for ImageMagick's -distort Perspective. --quick: 2000x2000
-# only. About 10 minutes on 2 cores, most of it in ImageMagick.
+# time and the PSNR against a brute-force footprint average, for the engine
+# in-process with the flag off and on (tessaform-*), for whole calls in one
+# headless GIMP run (gimp-linear, gimp-nohalo, gimp-lohalo: GIMP's
+# perspective transform; plugin-*: plug-in-tessaform with the flag off and
+# on) and for ImageMagick's -distort Perspective. --quick: 2000x2000 only.
+# About 16 minutes on 2 busy cores with AA_BENCH_RUNS=3, a third of it in
+# ImageMagick (25 to 50 s per 4000x3000 case).
+# Environment: AA_BENCH_RUNS (GIMP calls per row, the fastest kept; default
+# 1), AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out, AA_BENCH_GIMP=0 leaves
+# GIMP out, BENCH_BUILD (build folder), BENCH_KEEP=1 keeps the work folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 build=${BENCH_BUILD:-build-bench}
 bash scripts/setup.sh >&2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target aa_bench >/dev/null
-"$build/bench/aa_bench" "$@"
+cmake --build "$build" -j2 --target aa_bench tessaform >/dev/null
+build=$(cd "$build" && pwd)
+
+work=$(mktemp -d /tmp/tessaform-bench-aa.XXXXXX)
+if [ "${BENCH_KEEP:-0}" = 1 ]; then
+  echo "bench-aa: work folder kept: $work" >&2
+else
+  trap 'rm -rf "$work"' EXIT
+fi
+
+if [ "${AA_BENCH_GIMP:-1}" != 0 ] && command -v gimp-console-2.10 >/dev/null; then
+  "$build/bench/aa_bench" --write-cases "$work" "$@"
+  bash scripts/install.sh "$build/tessaform" "$work/profile" >/dev/null
+  echo "bench-aa: GIMP batch" >&2
+  # The exit status says nothing: the records do.
+  AA_DIR="$work" GIMP2_DIRECTORY="$work/profile" \
+    timeout 3600 gimp-console-2.10 -i -d -f \
+    -b "(load \"$root/bench/aa_gimp.scm\")" -b '(gimp-quit 0)' \
+    >"$work/gimp.log" 2>&1 || true
+  if ! grep -q '^done' "$work/results.txt" 2>/dev/null; then
+    echo "bench-aa: the GIMP batch did not finish; its output:" >&2
+    tail -20 "$work/gimp.log" >&2
+  fi
+fi
+"$build/bench/aa_bench" --gimp "$work" "$@"
