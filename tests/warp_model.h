@@ -5,12 +5,39 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tessaform.h"
 
 namespace model {
+
+// A layer's pixels addressed in image coordinates; each test fills it from
+// its own kind of layer.
+struct pixel_grid {
+  int x0 = 0, y0 = 0, width = 0, height = 0, bpp = 0;
+  std::vector<unsigned char> data;
+
+  void assign(int x, int y, int w, int h, std::vector<unsigned char> bytes) {
+    x0 = x, y0 = y, width = w, height = h;
+    data = std::move(bytes);
+    bpp = int(data.size() / (size_t(width) * height));
+  }
+  bool contains(int x, int y) const {
+    return x >= x0 && y >= y0 && x < x0 + width && y < y0 + height;
+  }
+  const unsigned char *at(int x, int y) const {
+    return &data[(size_t(y - y0) * width + (x - x0)) * bpp];
+  }
+  bool written(int x, int y) const {
+    const unsigned char *p = at(x, y);
+    return std::any_of(p, p + bpp, [](unsigned char b) { return b != 0; });
+  }
+  bool same(int x, int y, const pixel_grid &o, int ox, int oy) const {
+    return std::memcmp(at(x, y), o.at(ox, oy), size_t(bpp)) == 0;
+  }
+};
 
 // ------------------------------------------------------------------ model
 

@@ -12,30 +12,10 @@ namespace {
 using namespace model;
 
 // A buffer's pixels addressed in image coordinates.
-struct image_pixels {
-  int x0, y0, width, height, bpp;
-  std::vector<unsigned char> data;
-
+struct image_pixels : pixel_grid {
   explicit image_pixels(const plain_layer &l, const Babl *format = nullptr) {
-    x0 = l.extent.x;
-    y0 = l.extent.y;
-    width = l.extent.width;
-    height = l.extent.height;
-    data = plain_read(l, format);
-    bpp = int(data.size() / (size_t(width) * height));
-  }
-  bool contains(int x, int y) const {
-    return x >= x0 && y >= y0 && x < x0 + width && y < y0 + height;
-  }
-  const unsigned char *at(int x, int y) const {
-    return &data[(size_t(y - y0) * width + (x - x0)) * bpp];
-  }
-  bool written(int x, int y) const {
-    const unsigned char *p = at(x, y);
-    return std::any_of(p, p + bpp, [](unsigned char b) { return b != 0; });
-  }
-  bool same(int x, int y, const image_pixels &o, int ox, int oy) const {
-    return std::memcmp(at(x, y), o.at(ox, oy), size_t(bpp)) == 0;
+    assign(l.extent.x, l.extent.y, l.extent.width, l.extent.height,
+           plain_read(l, format));
   }
 };
 
