@@ -53,13 +53,14 @@ void mip_sample(const source_mip *m, int32_t k, double sx, double sy,
   }
 }
 
-// The reduced level a footprint samples: fine enough that the minor axis
-// keeps about a texel, coarse enough that 16 samples span the major one.
+// The reduced level a footprint samples: the finest on which 16 samples span
+// its longer side. Coarser levels picked by the shorter side (a texel across
+// it) blurred a zone plate shrunk 16x to 33 dB against 47 dB on this one,
+// for the same time.
 int32_t mip_level_for(const source_mip *m, const footprint &f) {
   const double longest =
       std::max(point_length(f.along_x), point_length(f.along_y));
   int32_t k = int32_t(std::ceil(std::log2(longest / FOOTPRINT_SAMPLES_MAX)));
-  if (f.minor >= 2.0) k = std::max(k, int32_t(std::floor(std::log2(f.minor))));
   return std::max(1, std::min(k, m->levels));
 }
 
@@ -83,10 +84,7 @@ bool footprint_at(const warp *w, double x, double y, footprint *f) {
   const double b = f->along_y.x * f->along_y.x + f->along_y.y * f->along_y.y;
   const double d = f->along_x.x * f->along_y.x + f->along_x.y * f->along_y.y;
   f->major = std::sqrt(0.5 * (a + b + std::sqrt((a - b) * (a - b) + 4 * d * d)));
-  f->minor = f->major > 0.0
-                 ? std::fabs(point_cross(f->along_x, f->along_y)) / f->major
-                 : 0.0;
-  return std::isfinite(f->major) && std::isfinite(f->minor);
+  return std::isfinite(f->major);
 }
 
 bool footprint_render(const warp *w, interpolation *in, double cx, double cy,

@@ -315,8 +315,7 @@ void warp_render(warp *w, interpolation *in,
 struct footprint {
   point along_x;
   point along_y;
-  double major;  // singular values: the longest and shortest stretch
-  double minor;
+  double major;  // the largest singular value: the longest stretch
 };
 
 // Samples per axis at most before a reduced copy of the source is sampled.
