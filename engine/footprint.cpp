@@ -128,6 +128,8 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
       float value[CHANNELS_MAX];
       if (reduced)
         mip_sample(m, k, px, py, value);
+      else if (values == interpolation_values_linear)
+        interpolation_get_weighted_linear(in, float(px), float(py), value);
       else
         interpolation_get_weighted(in, values, float(px), float(py), value);
       for (int32_t c = 0; c < channels; ++c) sum[c] += value[c];

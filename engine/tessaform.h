@@ -200,6 +200,9 @@ unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
 void interpolation_get_weighted(interpolation *in,
                                 interpolation_values values, float x, float y,
                                 float *out);
+// interpolation_get_weighted with the linear kernel, faster from memory.
+void interpolation_get_weighted_linear(interpolation *in, float x, float y,
+                                       float *out);
 
 void interpolation_init_near(interpolation *in);
 void interpolation_init_linear(interpolation *in);
