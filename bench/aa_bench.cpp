@@ -2,10 +2,9 @@
 // trapezoids about 4x and 8x smaller, with anti-aliasing off and on, and
 // ImageMagick's -distort Perspective (its default, area-filtered EWA) where
 // `convert` is installed. Each result is scored against a reference this
-// program computes by brute force: 16 x 16 samples per destination pixel
-// (more at larger shrinks) mapped through the exact map and averaged over
-// the source pixels they hit,
-// on a central crop. Prints: pattern size shrink method seconds PSNR.
+// program computes by brute force: (8 x shrink + 1)^2 samples per
+// destination pixel mapped through the exact map and averaged over the
+// source pixels they hit, on a central crop. Prints: pattern size shrink method seconds PSNR.
 //
 // GIMP's rows come from a batch run before this one: `--write-cases DIR`
 // writes the patterns (as GIMP patterns, which GIMP loads and saves without
