@@ -106,34 +106,61 @@ static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
   }
 }
 
+// Pixel (x, y) of a source held by tiles; the band's reach guarantees the
+// tile and the pixel are held.
+static const unsigned char *tile_pixel(const source_pixels *mem, int32_t x,
+                                       int32_t y) {
+  const int32_t i = (x - mem->tile_x0) / SOURCE_TILE_SIZE;
+  const int32_t j = (y - mem->tile_y0) / SOURCE_TILE_SIZE;
+  const source_tile &t = mem->tiles[mem->tile_index[j * mem->tile_columns + i]];
+  return t.data + size_t(y - t.y0) * t.stride +
+         size_t(x - t.x0) * size_t(mem->bpp);
+}
+
+// Copies the window's cells from where `at(k, l)` finds them.
+template <typename Address>
+static void copy_cells(buffer *cur, Address at) {
+  const int32_t size = cur->size;
+  if (cur->sample == SAMPLE_U8) {
+    for (int32_t k = 0; k < size; ++k)
+      for (int32_t l = 0; l < size; ++l)
+        std::memcpy(cur->data[k][l], at(k, l), PIXEL_MAX_BYTES);
+    return;
+  }
+  for (int32_t k = 0; k < size; ++k)
+    for (int32_t l = 0; l < size; ++l)
+      sample_cell_values(cur->sample, cur->channels, at(k, l),
+                         cur->values[k][l]);
+}
+
 // The memory holds every pixel the clamping can reach and is padded, so each
 // 8-bit cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
 // Wider samples become floats as they are fetched: the source stays in its
 // own, smaller, type.
 static void fill_from_memory(const source_pixels *mem, buffer *cur,
                              const bounds *sb) {
+  const int32_t size = cur->size;
+  int32_t px[BUFFER_MAX_SIZE], py[BUFFER_MAX_SIZE];
+  for (int32_t k = 0; k < size; ++k)
+    px[k] = clamp_to_box(cur->x0 + k, sb->x0, sb->width);
+  for (int32_t l = 0; l < size; ++l)
+    py[l] = clamp_to_box(cur->y0 + l, sb->y0, sb->height);
+  if (mem->tiles) {
+    copy_cells(cur, [&](int32_t k, int32_t l) {
+      return tile_pixel(mem, px[k], py[l]);
+    });
+    return;
+  }
   const size_t stride = size_t(mem->width) * size_t(mem->bpp);
   size_t column[BUFFER_MAX_SIZE];
   const unsigned char *row[BUFFER_MAX_SIZE];
-  const int32_t size = cur->size;
   for (int32_t k = 0; k < size; ++k)
-    column[k] = size_t(clamp_to_box(cur->x0 + k, sb->x0, sb->width) - mem->x0) *
-                size_t(mem->bpp);
+    column[k] = size_t(px[k] - mem->x0) * size_t(mem->bpp);
   for (int32_t l = 0; l < size; ++l) {
-    const size_t y = size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) -
-                            mem->y0);
+    const size_t y = size_t(py[l] - mem->y0);
     row[l] = mem->rows ? mem->rows[y] : mem->data + y * stride;
   }
-  if (cur->sample == SAMPLE_U8) {
-    for (int32_t k = 0; k < size; ++k)
-      for (int32_t l = 0; l < size; ++l)
-        std::memcpy(cur->data[k][l], row[l] + column[k], PIXEL_MAX_BYTES);
-    return;
-  }
-  for (int32_t k = 0; k < size; ++k)
-    for (int32_t l = 0; l < size; ++l)
-      sample_cell_values(cur->sample, cur->channels, row[l] + column[k],
-                         cur->values[k][l]);
+  copy_cells(cur, [&](int32_t k, int32_t l) { return row[l] + column[k]; });
 }
 
 // Fills the current window around (x, y) and gives the sample's offset in

@@ -214,4 +214,37 @@ TEST_F(FastPath, BandSourceReadsMatchTheWholeSource) {
     }
 }
 
+// A small result of a large source: windows lie far apart, so bands read
+// the tiles they reach; some windows cross tile edges and corners (the grid
+// is laid from the source's corner, not from image zero). Wider samples and
+// one-byte pixels take the same reads.
+TEST_F(FastPath, SmallResultOfALargeSourceReadsTiles) {
+  const float s[8] = {-37, 21, 1063, 40, 1050, 921, -30, 900};
+  const float d[8] = {5, 3, 47, 6, 44, 41, 2, 37};
+  for (const char *type : {"Y' u8", "R'G'B'A u8", "RGBA float"}) {
+    const plain_layer big = plain_new(type, 1100, 900, -37, 21);
+    const bool wide = plain_bpp(type) > 4;
+    std::mt19937 rng(1100900);
+    std::vector<unsigned char> pixels(1100 * 900 * (wide ? 4 : plain_bpp(type)));
+    for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+    plain_write(big, pixels, wide ? babl_format("R'G'B'A u8") : nullptr);
+    for (int interpolation : {0, 1, 2, 3}) {
+      v = warp_vals{};
+      v.interpolation = interpolation;
+      set_corners(&v.sx0, s);
+      set_corners(&v.dx0, d);
+      const layer_result slow = render(big, v, {1, 1});
+      warp_render_read_counts = {0, 0, 0};
+      const layer_result fast = render(big, v, {0, 2});
+      ASSERT_EQ(slow.status, WARP_SUCCESS);
+      EXPECT_EQ(warp_render_read_counts.bands_by_rows, 0);
+      EXPECT_GE(warp_render_read_counts.bands_by_tiles, 1);
+      EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
+                std::ptrdiff_t(slow.pixels.size() / 3));
+      EXPECT_EQ(fast.pixels, slow.pixels)
+          << type << ", interpolation " << interpolation;
+    }
+  }
+}
+
 }  // namespace
