@@ -110,9 +110,10 @@ static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
 // tile and the pixel are held.
 static const unsigned char *tile_pixel(const source_pixels *mem, int32_t x,
                                        int32_t y) {
-  const int32_t i = (x - mem->tile_x0) / SOURCE_TILE_SIZE;
-  const int32_t j = (y - mem->tile_y0) / SOURCE_TILE_SIZE;
-  const source_tile &t = mem->tiles[mem->tile_index[j * mem->tile_columns + i]];
+  const uint32_t i = uint32_t(x - mem->tile_x0) / SOURCE_TILE_SIZE;
+  const uint32_t j = uint32_t(y - mem->tile_y0) / SOURCE_TILE_SIZE;
+  const source_tile &t =
+      mem->tiles[mem->tile_index[j * uint32_t(mem->tile_columns) + i]];
   return t.data + size_t(y - t.y0) * t.stride +
          size_t(x - t.x0) * size_t(mem->bpp);
 }
@@ -133,31 +134,57 @@ static void copy_cells(buffer *cur, Address at) {
                          cur->values[k][l]);
 }
 
-// The memory holds every pixel the clamping can reach and is padded, so each
-// 8-bit cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
-// Wider samples become floats as they are fetched: the source stays in its
-// own, smaller, type.
-static void fill_from_memory(const source_pixels *mem, buffer *cur,
-                             const bounds *sb) {
+// A window of a source held by tiles. Most windows lie within one tile:
+// rows and columns of one read.
+static void fill_from_tiles(const source_pixels *mem, buffer *cur,
+                            const bounds *sb) {
   const int32_t size = cur->size;
   int32_t px[BUFFER_MAX_SIZE], py[BUFFER_MAX_SIZE];
   for (int32_t k = 0; k < size; ++k)
     px[k] = clamp_to_box(cur->x0 + k, sb->x0, sb->width);
   for (int32_t l = 0; l < size; ++l)
     py[l] = clamp_to_box(cur->y0 + l, sb->y0, sb->height);
-  if (mem->tiles) {
+  const uint32_t T = SOURCE_TILE_SIZE;
+  const uint32_t left = uint32_t(px[0] - mem->tile_x0) / T;
+  const uint32_t top = uint32_t(py[0] - mem->tile_y0) / T;
+  if (uint32_t(px[size - 1] - mem->tile_x0) / T != left ||
+      uint32_t(py[size - 1] - mem->tile_y0) / T != top) {
     copy_cells(cur, [&](int32_t k, int32_t l) {
       return tile_pixel(mem, px[k], py[l]);
     });
     return;
   }
-  const size_t stride = size_t(mem->width) * size_t(mem->bpp);
+  const source_tile &t =
+      mem->tiles[mem->tile_index[top * uint32_t(mem->tile_columns) + left]];
   size_t column[BUFFER_MAX_SIZE];
   const unsigned char *row[BUFFER_MAX_SIZE];
   for (int32_t k = 0; k < size; ++k)
-    column[k] = size_t(px[k] - mem->x0) * size_t(mem->bpp);
+    column[k] = size_t(px[k] - t.x0) * size_t(mem->bpp);
+  for (int32_t l = 0; l < size; ++l)
+    row[l] = t.data + size_t(py[l] - t.y0) * t.stride;
+  copy_cells(cur, [&](int32_t k, int32_t l) { return row[l] + column[k]; });
+}
+
+// The memory holds every pixel the clamping can reach and is padded, so each
+// 8-bit cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
+// Wider samples become floats as they are fetched: the source stays in its
+// own, smaller, type.
+static void fill_from_memory(const source_pixels *mem, buffer *cur,
+                             const bounds *sb) {
+  if (mem->tiles) {
+    fill_from_tiles(mem, cur, sb);
+    return;
+  }
+  const size_t stride = size_t(mem->width) * size_t(mem->bpp);
+  size_t column[BUFFER_MAX_SIZE];
+  const unsigned char *row[BUFFER_MAX_SIZE];
+  const int32_t size = cur->size;
+  for (int32_t k = 0; k < size; ++k)
+    column[k] = size_t(clamp_to_box(cur->x0 + k, sb->x0, sb->width) - mem->x0) *
+                size_t(mem->bpp);
   for (int32_t l = 0; l < size; ++l) {
-    const size_t y = size_t(py[l] - mem->y0);
+    const size_t y = size_t(clamp_to_box(cur->y0 + l, sb->y0, sb->height) -
+                            mem->y0);
     row[l] = mem->rows ? mem->rows[y] : mem->data + y * stride;
   }
   copy_cells(cur, [&](int32_t k, int32_t l) { return row[l] + column[k]; });

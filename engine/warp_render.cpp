@@ -133,6 +133,11 @@ struct source_memory {
 enum slot_state { SLOT_FREE, SLOT_CLAIMED, SLOT_NEEDS_SOURCE, SLOT_SOURCED,
                   SLOT_DONE };
 
+// Source pixels a window reaches, clamped, image coordinates, inclusive.
+struct window_reach {
+  int32_t x0, y0, x1, y1;
+};
+
 // A tile that some window of a band reaches, and the part of it reached.
 struct tile_reach {
   int32_t i, j;            // in the job's tile grid
@@ -153,7 +158,8 @@ struct band_slot {
   // Per tile of the job's grid: while the band is surveyed its entry in
   // `reaches`, then its run; -1 for tiles no window reaches.
   std::vector<int32_t> tile_index;
-  std::vector<tile_reach> reaches;  // never grown past their reserve
+  std::vector<window_reach> windows;  // never grown past their reserve
+  std::vector<tile_reach> reaches;    // nor these
   // Neighbouring reached tiles of one tile row, each read in one transfer.
   std::vector<GeglRectangle> runs;
   std::vector<source_tile> run_tiles;  // where each run's pixels are held
@@ -175,6 +181,7 @@ struct render_job {
   // The source's tile grid over `fetch`, laid from the source's corner.
   int32_t tile_x0 = 0, tile_y0 = 0, tile_columns = 0, tile_rows = 0;
   size_t tile_reaches_max = 0;  // per band; 0: bands read rows only
+  size_t tile_windows_max = 0;  // windows listed per band for the survey
   int32_t window;  // the kernel's window side
   int32_t width;   // destination box
   int32_t height;
@@ -194,20 +201,19 @@ int64_t rectangle_area(const GeglRectangle &r) {
   return int64_t(r.width) * r.height;
 }
 
-// Marks the rows of a window (clamped, inclusive) and the part of each tile
-// it reaches. Past the reserve of reaches the band reads rows.
-void band_reach_window(const render_job &job, band_slot *slot, int32_t x0,
-                       int32_t y0, int32_t x1, int32_t y1) {
-  for (int32_t y = y0; y <= y1; ++y) slot->touched[size_t(y - job.fetch.y)] = 1;
-  if (!slot->by_tiles) return;
+// Marks the part of each tile a window reaches; past the reserve of
+// reaches the band reads rows.
+void band_reach_tiles(const render_job &job, band_slot *slot,
+                      const window_reach &w) {
   const int32_t T = SOURCE_TILE_SIZE;
-  for (int32_t j = (y0 - job.tile_y0) / T; j <= (y1 - job.tile_y0) / T; ++j)
-    for (int32_t i = (x0 - job.tile_x0) / T; i <= (x1 - job.tile_x0) / T;
-         ++i) {
+  for (int32_t j = (w.y0 - job.tile_y0) / T; j <= (w.y1 - job.tile_y0) / T;
+       ++j)
+    for (int32_t i = (w.x0 - job.tile_x0) / T;
+         i <= (w.x1 - job.tile_x0) / T; ++i) {
       const int32_t tx = job.tile_x0 + i * T, ty = job.tile_y0 + j * T;
-      const tile_reach part = {i, j, std::max(x0, tx), std::max(y0, ty),
-                               std::min(x1, tx + T - 1),
-                               std::min(y1, ty + T - 1)};
+      const tile_reach part = {i, j, std::max(w.x0, tx), std::max(w.y0, ty),
+                               std::min(w.x1, tx + T - 1),
+                               std::min(w.y1, ty + T - 1)};
       int32_t &index =
           slot->tile_index[size_t(j) * size_t(job.tile_columns) + size_t(i)];
       if (index >= 0) {
@@ -266,10 +272,11 @@ int64_t band_runs(const render_job &job, band_slot *slot) {
 
 // Surveys band `index`: the box of source pixels its windows reach (the
 // same positions render_pixel samples, each widened to the kernel's window
-// and clamped as the interpolator clamps), the rows they reach and the part
-// of each tile. Then chooses rows or tiles, whichever reads fewer pixels:
-// a strong shrink reaches few pixels of many rows, and by tiles neither
-// GIMP nor the band moves the rest. An empty box: the band samples nothing.
+// and clamped as the interpolator clamps) and the rows they reach. Where the
+// windows lie far apart (a strong shrink: few pixels of many rows) it also
+// surveys the tiles they reach, and reads tiles when they hold fewer pixels
+// than the rows: neither GIMP nor the band moves the rest. An empty box: the
+// band samples nothing.
 void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   const warp *w = job.w;
   const GeglRectangle &f = job.fetch;
@@ -277,12 +284,15 @@ void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   for (const tile_reach &r : slot->reaches)
     slot->tile_index[size_t(r.j) * size_t(job.tile_columns) + size_t(r.i)] = -1;
   slot->reaches.clear();
-  slot->by_tiles = job.tile_reaches_max > 0;
+  slot->windows.clear();
+  slot->by_tiles = false;
+  bool listed = job.tile_reaches_max > 0;
   const bounds *db = w->dst->bounds;
   auto clamp = [](int64_t v, int32_t lo, int32_t size) {
     return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
   };
   const int32_t before = job.window / 2 - 1, after = job.window / 2;
+  const int64_t area = int64_t(job.window) * job.window;
   int32_t bx0 = INT32_MAX, by0 = INT32_MAX, bx1 = INT32_MIN, by1 = INT32_MIN;
   int32_t last_x = INT32_MIN, last_y = INT32_MIN;
   const int32_t row0 = index * BAND_ROWS;
@@ -298,25 +308,42 @@ void band_reach(const render_job &job, int32_t index, band_slot *slot) {
       if (ix == last_x && iy == last_y) continue;
       last_x = ix;
       last_y = iy;
-      const int32_t x0 = clamp(int64_t(ix) - before, f.x, f.width);
-      const int32_t x1 = clamp(int64_t(ix) + after, f.x, f.width);
-      const int32_t y0 = clamp(int64_t(iy) - before, f.y, f.height);
-      const int32_t y1 = clamp(int64_t(iy) + after, f.y, f.height);
-      bx0 = std::min(bx0, x0);
-      bx1 = std::max(bx1, x1);
-      by0 = std::min(by0, y0);
-      by1 = std::max(by1, y1);
-      band_reach_window(job, slot, x0, y0, x1, y1);
+      const window_reach win = {clamp(int64_t(ix) - before, f.x, f.width),
+                                clamp(int64_t(iy) - before, f.y, f.height),
+                                clamp(int64_t(ix) + after, f.x, f.width),
+                                clamp(int64_t(iy) + after, f.y, f.height)};
+      bx0 = std::min(bx0, win.x0);
+      bx1 = std::max(bx1, win.x1);
+      by0 = std::min(by0, win.y0);
+      by1 = std::max(by1, win.y1);
+      for (int32_t y = win.y0; y <= win.y1; ++y)
+        slot->touched[size_t(y - f.y)] = 1;
+      if (!listed) continue;
+      // Once windows cover half the box so far they will likely cover half
+      // of what the rows read: tiles gain nothing.
+      const size_t n = slot->windows.size();
+      listed = n < job.tile_windows_max &&
+               (n < 64 || int64_t(n) * area * 2 <
+                              int64_t(bx1 - bx0 + 1) * (by1 - by0 + 1));
+      if (listed) slot->windows.push_back(win);
     }
   if (bx0 > bx1) {
     slot->box = GeglRectangle{0, 0, 0, 0};
     return;
   }
   slot->box = GeglRectangle{bx0, by0, bx1 - bx0 + 1, by1 - by0 + 1};
-  if (!slot->by_tiles) return;
+  if (!listed) return;
   int64_t rows_reached = 0;
-  for (int32_t y = by0; y <= by1; ++y) rows_reached += slot->touched[size_t(y - f.y)];
-  slot->by_tiles = band_runs(job, slot) < rows_reached * slot->box.width;
+  for (int32_t y = by0; y <= by1; ++y)
+    rows_reached += slot->touched[size_t(y - f.y)];
+  const int64_t row_pixels = rows_reached * slot->box.width;
+  if (int64_t(slot->windows.size()) * area * 2 >= row_pixels) return;
+  slot->by_tiles = true;
+  for (const window_reach &win : slot->windows) {
+    band_reach_tiles(job, slot, win);
+    if (!slot->by_tiles) return;
+  }
+  slot->by_tiles = band_runs(job, slot) < row_pixels;
 }
 
 // Reads `box` of the source into memory padded as source_pixels requires.
@@ -485,7 +512,8 @@ bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
 
 // Beyond these a band reads rows: one int32 per tile per slot covers a
 // source of up to 131072 pixels square, and a band's survey holds at most
-// this many reached tiles (64 bytes each with their runs).
+// this many windows (16 bytes each) and reached tiles (64 bytes each with
+// their runs).
 constexpr int64_t TILE_TABLE_MAX = int64_t(1) << 22;
 constexpr int64_t TILE_REACHES_MAX = int64_t(1) << 17;
 
@@ -508,6 +536,8 @@ void job_tiles_init(render_job &job, const interpolation *in) {
   // A window reaches at most four tiles.
   job.tile_reaches_max = size_t(std::min(
       {columns * rows, int64_t(job.width) * BAND_ROWS * 4, TILE_REACHES_MAX}));
+  job.tile_windows_max =
+      size_t(std::min(int64_t(job.width) * BAND_ROWS, TILE_REACHES_MAX));
 }
 
 // With no render thread: every band in turn on this one.
@@ -591,6 +621,7 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
         slot.touched.assign(size_t(job.fetch.height), 0);
         slot.rows.assign(size_t(job.fetch.height), nullptr);
         slot.tile_index.assign(tiles, -1);
+        slot.windows.reserve(job.tile_windows_max);
         slot.reaches.reserve(job.tile_reaches_max);
         slot.runs.reserve(job.tile_reaches_max);
         slot.run_tiles.resize(job.tile_reaches_max);
