@@ -282,7 +282,8 @@ void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   const GeglRectangle &f = job.fetch;
   std::fill(slot->touched.begin(), slot->touched.end(), 0);
   for (const tile_reach &r : slot->reaches)
-    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) + size_t(r.i)] = -1;
+    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) +
+                     size_t(r.i)] = -1;
   slot->reaches.clear();
   slot->windows.clear();
   slot->by_tiles = false;
@@ -513,9 +514,10 @@ bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
 // Beyond these a band reads rows: one int32 per tile per slot covers a
 // source of up to 131072 pixels square, and a band's survey holds at most
 // this many windows (16 bytes each) and reached tiles (64 bytes each with
-// their runs).
+// their runs), a few MB per slot: a band reaching more tiles would move
+// a gigabyte of them.
 constexpr int64_t TILE_TABLE_MAX = int64_t(1) << 22;
-constexpr int64_t TILE_REACHES_MAX = int64_t(1) << 17;
+constexpr int64_t TILE_REACHES_MAX = int64_t(1) << 16;
 
 int64_t floor_divide(int64_t a, int64_t b) {
   return a >= 0 ? a / b : -((-a + b - 1) / b);
@@ -526,8 +528,10 @@ int64_t floor_divide(int64_t a, int64_t b) {
 void job_tiles_init(render_job &job, const interpolation *in) {
   const int64_t T = SOURCE_TILE_SIZE;
   const GeglRectangle &f = job.fetch;
-  job.tile_x0 = int32_t(in->offset_x + floor_divide(int64_t(f.x) - in->offset_x, T) * T);
-  job.tile_y0 = int32_t(in->offset_y + floor_divide(int64_t(f.y) - in->offset_y, T) * T);
+  job.tile_x0 = int32_t(in->offset_x +
+                        floor_divide(int64_t(f.x) - in->offset_x, T) * T);
+  job.tile_y0 = int32_t(in->offset_y +
+                        floor_divide(int64_t(f.y) - in->offset_y, T) * T);
   const int64_t columns = (int64_t(f.x) + f.width - 1 - job.tile_x0) / T + 1;
   const int64_t rows = (int64_t(f.y) + f.height - 1 - job.tile_y0) / T + 1;
   if (columns * rows > TILE_TABLE_MAX) return;

@@ -225,7 +225,8 @@ TEST_F(FastPath, SmallResultOfALargeSourceReadsTiles) {
     const plain_layer big = plain_new(type, 1100, 900, -37, 21);
     const bool wide = plain_bpp(type) > 4;
     std::mt19937 rng(1100900);
-    std::vector<unsigned char> pixels(1100 * 900 * (wide ? 4 : plain_bpp(type)));
+    const int bpp = wide ? 4 : plain_bpp(type);  // written as 8-bit
+    std::vector<unsigned char> pixels(1100 * 900 * bpp);
     for (auto &p : pixels) p = static_cast<unsigned char>(rng());
     plain_write(big, pixels, wide ? babl_format("R'G'B'A u8") : nullptr);
     for (int interpolation : {0, 1, 2, 3}) {
