@@ -110,8 +110,8 @@ static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
 // tile and the pixel are held.
 static const unsigned char *tile_pixel(const source_pixels *mem, int32_t x,
                                        int32_t y) {
-  const uint32_t i = uint32_t(x - mem->tile_x0) / SOURCE_TILE_SIZE;
-  const uint32_t j = uint32_t(y - mem->tile_y0) / SOURCE_TILE_SIZE;
+  const uint32_t i = uint32_t(x - mem->tile_x0) >> mem->tile_shift;
+  const uint32_t j = uint32_t(y - mem->tile_y0) >> mem->tile_shift;
   const source_tile &t =
       mem->tiles[mem->tile_index[j * uint32_t(mem->tile_columns) + i]];
   return t.data + size_t(y - t.y0) * t.stride +
@@ -144,11 +144,11 @@ static void fill_from_tiles(const source_pixels *mem, buffer *cur,
     px[k] = clamp_to_box(cur->x0 + k, sb->x0, sb->width);
   for (int32_t l = 0; l < size; ++l)
     py[l] = clamp_to_box(cur->y0 + l, sb->y0, sb->height);
-  const uint32_t T = SOURCE_TILE_SIZE;
-  const uint32_t left = uint32_t(px[0] - mem->tile_x0) / T;
-  const uint32_t top = uint32_t(py[0] - mem->tile_y0) / T;
-  if (uint32_t(px[size - 1] - mem->tile_x0) / T != left ||
-      uint32_t(py[size - 1] - mem->tile_y0) / T != top) {
+  const int32_t shift = mem->tile_shift;
+  const uint32_t left = uint32_t(px[0] - mem->tile_x0) >> shift;
+  const uint32_t top = uint32_t(py[0] - mem->tile_y0) >> shift;
+  if (uint32_t(px[size - 1] - mem->tile_x0) >> shift != left ||
+      uint32_t(py[size - 1] - mem->tile_y0) >> shift != top) {
     copy_cells(cur, [&](int32_t k, int32_t l) {
       return tile_pixel(mem, px[k], py[l]);
     });

@@ -161,9 +161,9 @@ float interpolation_values_weighted(interpolation_values values,
                                     int32_t channels, int32_t alpha, float dx,
                                     float dy, float *out);
 
-// GIMP hands a plug-in its pixels by tiles of this side, laid from the
+// GIMP hands a plug-in its pixels by tiles of 64 x 64 (2^6), laid from the
 // drawable's corner: reading part of a tile brings the whole tile over.
-constexpr int32_t SOURCE_TILE_SIZE = 64;
+constexpr int32_t SOURCE_TILE_SHIFT = 6;
 
 // Where one tile's pixels are held: in the read that covers the pixels of
 // the tile its windows reach, whose first pixel is (x0, y0).
@@ -197,6 +197,7 @@ struct source_pixels {
   int32_t tile_x0;
   int32_t tile_y0;
   int32_t tile_columns;
+  int32_t tile_shift;  // the tile side is 2^tile_shift
 };
 
 struct interpolation {
@@ -313,6 +314,9 @@ struct warp_render_reads {
   int64_t tiles;  // tiles reached by the bands read by tiles
 };
 extern warp_render_reads warp_render_read_counts;
+// Test-only: the side of the tiles bands read, as a power of two (1 to
+// SOURCE_TILE_SHIFT), so small sources span many tiles.
+extern int32_t warp_render_tile_shift;
 
 enum warp_status {
   WARP_SUCCESS = 0,

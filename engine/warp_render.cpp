@@ -20,6 +20,7 @@
 
 warp_render_faults warp_render_fault_injection = {-1, -1, 0, 0};
 warp_render_reads warp_render_read_counts = {0, 0, 0};
+int32_t warp_render_tile_shift = SOURCE_TILE_SHIFT;
 
 namespace {
 
@@ -180,6 +181,7 @@ struct render_job {
   const source_pixels *whole = nullptr;
   // The source's tile grid over `fetch`, laid from the source's corner.
   int32_t tile_x0 = 0, tile_y0 = 0, tile_columns = 0, tile_rows = 0;
+  int32_t tile_shift = SOURCE_TILE_SHIFT;
   size_t tile_reaches_max = 0;  // per band; 0: bands read rows only
   size_t tile_windows_max = 0;  // windows listed per band for the survey
   int32_t window;  // the kernel's window side
@@ -205,11 +207,11 @@ int64_t rectangle_area(const GeglRectangle &r) {
 // reaches the band reads rows.
 void band_reach_tiles(const render_job &job, band_slot *slot,
                       const window_reach &w) {
-  const int32_t T = SOURCE_TILE_SIZE;
-  for (int32_t j = (w.y0 - job.tile_y0) / T; j <= (w.y1 - job.tile_y0) / T;
-       ++j)
-    for (int32_t i = (w.x0 - job.tile_x0) / T;
-         i <= (w.x1 - job.tile_x0) / T; ++i) {
+  const int32_t shift = job.tile_shift, T = 1 << shift;
+  for (int32_t j = (w.y0 - job.tile_y0) >> shift;
+       j <= (w.y1 - job.tile_y0) >> shift; ++j)
+    for (int32_t i = (w.x0 - job.tile_x0) >> shift;
+         i <= (w.x1 - job.tile_x0) >> shift; ++i) {
       const int32_t tx = job.tile_x0 + i * T, ty = job.tile_y0 + j * T;
       const tile_reach part = {i, j, std::max(w.x0, tx), std::max(w.y0, ty),
                                std::min(w.x1, tx + T - 1),
@@ -242,7 +244,7 @@ int64_t band_runs(const render_job &job, band_slot *slot) {
             [](const tile_reach &a, const tile_reach &b) {
               return a.j != b.j ? a.j < b.j : a.i < b.i;
             });
-  constexpr int64_t slack = SOURCE_TILE_SIZE * SOURCE_TILE_SIZE / 4;
+  const int64_t slack = int64_t(1) << (2 * job.tile_shift - 2);
   slot->runs.clear();
   int64_t total = 0;
   for (size_t n = 0; n < reaches.size(); ++n) {
@@ -363,7 +365,7 @@ bool source_read(const render_job &job, const interpolation *in,
                   memory->data, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   std::memset(memory->data + bytes, 0, PIXEL_MAX_BYTES);
   *out = {memory->data, box.x, box.y, box.width, box.height, job.bpp,
-          nullptr, nullptr, nullptr, 0, 0, 0};
+          nullptr, nullptr, nullptr, 0, 0, 0, 0};
   return true;
 }
 
@@ -470,7 +472,7 @@ bool band_source_tiles(render_job &job, const interpolation *in,
   slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
                  job.bpp, nullptr, slot.tile_index.data(),
                  slot.run_tiles.data(), job.tile_x0, job.tile_y0,
-                 job.tile_columns};
+                 job.tile_columns, job.tile_shift};
   return true;
 }
 
@@ -507,7 +509,8 @@ bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
   }
   std::memset(at, 0, PIXEL_MAX_BYTES);
   slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
-                 job.bpp, slot.rows.data(), nullptr, nullptr, 0, 0, 0};
+                 job.bpp, slot.rows.data(), nullptr, nullptr, 0, 0, 0,
+                 0};
   return true;
 }
 
@@ -526,7 +529,9 @@ int64_t floor_divide(int64_t a, int64_t b) {
 // The source's tile grid over the fetch box, laid from the source's corner
 // as GIMP lays its tiles.
 void job_tiles_init(render_job &job, const interpolation *in) {
-  const int64_t T = SOURCE_TILE_SIZE;
+  job.tile_shift = std::max(1, std::min(warp_render_tile_shift,
+                                        int32_t(SOURCE_TILE_SHIFT)));
+  const int64_t T = int64_t(1) << job.tile_shift;
   const GeglRectangle &f = job.fetch;
   job.tile_x0 = int32_t(in->offset_x +
                         floor_divide(int64_t(f.x) - in->offset_x, T) * T);
