@@ -97,12 +97,75 @@ static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
   }
 }
 
+// Pixel (x, y) of a source held by tiles; the band's reach guarantees the
+// tile and the pixel are held.
+static const unsigned char *tile_pixel(const source_pixels *mem, int32_t x,
+                                       int32_t y) {
+  const uint32_t i = uint32_t(x - mem->tile_x0) >> mem->tile_shift;
+  const uint32_t j = uint32_t(y - mem->tile_y0) >> mem->tile_shift;
+  const source_tile &t =
+      mem->tiles[mem->tile_index[j * uint32_t(mem->tile_columns) + i]];
+  return t.data + size_t(y - t.y0) * t.stride +
+         size_t(x - t.x0) * size_t(mem->bpp);
+}
+
+// Copies the window's cells from where `at(k, l)` finds them.
+template <typename Address>
+static void copy_cells(buffer *cur, Address at) {
+  const int32_t size = cur->size;
+  if (cur->sample == SAMPLE_U8) {
+    for (int32_t k = 0; k < size; ++k)
+      for (int32_t l = 0; l < size; ++l)
+        std::memcpy(cur->data[k][l], at(k, l), PIXEL_MAX_BYTES);
+    return;
+  }
+  for (int32_t k = 0; k < size; ++k)
+    for (int32_t l = 0; l < size; ++l)
+      sample_cell_values(cur->sample, cur->channels, at(k, l),
+                         cur->values[k][l]);
+}
+
+// A window of a source held by tiles. Most windows lie within one tile:
+// rows and columns of one read.
+static void fill_from_tiles(const source_pixels *mem, buffer *cur,
+                            const bounds *sb) {
+  const int32_t size = cur->size;
+  int32_t px[BUFFER_MAX_SIZE], py[BUFFER_MAX_SIZE];
+  for (int32_t k = 0; k < size; ++k)
+    px[k] = clamp_to_box(cur->x0 + k, sb->x0, sb->width);
+  for (int32_t l = 0; l < size; ++l)
+    py[l] = clamp_to_box(cur->y0 + l, sb->y0, sb->height);
+  const int32_t shift = mem->tile_shift;
+  const uint32_t left = uint32_t(px[0] - mem->tile_x0) >> shift;
+  const uint32_t top = uint32_t(py[0] - mem->tile_y0) >> shift;
+  if (uint32_t(px[size - 1] - mem->tile_x0) >> shift != left ||
+      uint32_t(py[size - 1] - mem->tile_y0) >> shift != top) {
+    copy_cells(cur, [&](int32_t k, int32_t l) {
+      return tile_pixel(mem, px[k], py[l]);
+    });
+    return;
+  }
+  const source_tile &t =
+      mem->tiles[mem->tile_index[top * uint32_t(mem->tile_columns) + left]];
+  size_t column[BUFFER_MAX_SIZE];
+  const unsigned char *row[BUFFER_MAX_SIZE];
+  for (int32_t k = 0; k < size; ++k)
+    column[k] = size_t(px[k] - t.x0) * size_t(mem->bpp);
+  for (int32_t l = 0; l < size; ++l)
+    row[l] = t.data + size_t(py[l] - t.y0) * t.stride;
+  copy_cells(cur, [&](int32_t k, int32_t l) { return row[l] + column[k]; });
+}
+
 // The memory holds every pixel the clamping can reach and is padded, so each
 // 8-bit cell takes a whole 4-byte copy; bytes past `bpp` carry no meaning.
 // Wider samples become floats as they are fetched: the source stays in its
 // own, smaller, type.
 static void fill_from_memory(const source_pixels *mem, buffer *cur,
                              const bounds *sb) {
+  if (mem->tiles) {
+    fill_from_tiles(mem, cur, sb);
+    return;
+  }
   const size_t stride = size_t(mem->width) * size_t(mem->bpp);
   size_t column[BUFFER_MAX_SIZE];
   const unsigned char *row[BUFFER_MAX_SIZE];
@@ -115,16 +178,7 @@ static void fill_from_memory(const source_pixels *mem, buffer *cur,
                             mem->y0);
     row[l] = mem->rows ? mem->rows[y] : mem->data + y * stride;
   }
-  if (cur->sample == SAMPLE_U8) {
-    for (int32_t k = 0; k < size; ++k)
-      for (int32_t l = 0; l < size; ++l)
-        std::memcpy(cur->data[k][l], row[l] + column[k], PIXEL_MAX_BYTES);
-    return;
-  }
-  for (int32_t k = 0; k < size; ++k)
-    for (int32_t l = 0; l < size; ++l)
-      sample_cell_values(cur->sample, cur->channels, row[l] + column[k],
-                         cur->values[k][l]);
+  copy_cells(cur, [&](int32_t k, int32_t l) { return row[l] + column[k]; });
 }
 
 // Fills the current window around (x, y) and gives the sample's offset in

@@ -161,11 +161,24 @@ float interpolation_values_weighted(interpolation_values values,
                                     int32_t channels, int32_t alpha, float dx,
                                     float dy, float *out);
 
+// GIMP hands a plug-in its pixels by tiles of 64 x 64 (2^6), laid from the
+// drawable's corner: reading part of a tile brings the whole tile over.
+constexpr int32_t SOURCE_TILE_SHIFT = 6;
+
+// Where one tile's pixels are held: in the read that covers the pixels of
+// the tile its windows reach, whose first pixel is (x0, y0).
+struct source_tile {
+  const unsigned char *data;
+  size_t stride;  // bytes per row of that read
+  int32_t x0;
+  int32_t y0;
+};
+
 // Source pixels held in memory, one row after another, tightly packed, with
 // PIXEL_MAX_BYTES of padding after the last pixel. It must hold every pixel
 // that clamping to the source box can reach from the samples it serves: the
-// fast render path reads the whole box once, or per band the rows that
-// band's windows reach.
+// fast render path reads the whole box once, or per band the rows or the
+// tiles that band's windows reach.
 struct source_pixels {
   const unsigned char *data;
   int32_t x0;  // image coordinates of data's first pixel
@@ -176,6 +189,15 @@ struct source_pixels {
   // Null: the rows follow one another. Else where each row starts; rows no
   // sample reaches are left out (null).
   const unsigned char *const *rows;
+  // When set, the pixels are found by tile instead: tile (i, j) of the grid
+  // whose first tile starts at (tile_x0, tile_y0) is tiles[tile_index[j *
+  // tile_columns + i]]; tiles no sample reaches are left out (-1).
+  const int32_t *tile_index;
+  const source_tile *tiles;
+  int32_t tile_x0;
+  int32_t tile_y0;
+  int32_t tile_columns;
+  int32_t tile_shift;  // the tile side is 2^tile_shift
 };
 
 struct interpolation {
@@ -286,6 +308,18 @@ struct warp_render_faults {
   int32_t thread_starts_failed;
 };
 extern warp_render_faults warp_render_fault_injection;
+
+// How the fast path's bands read the source, counted for tests and
+// measurements; the thread that talks to GEGL counts.
+struct warp_render_reads {
+  int32_t bands_by_rows;
+  int32_t bands_by_tiles;
+  int64_t tiles;  // tiles reached by the bands read by tiles
+};
+extern warp_render_reads warp_render_read_counts;
+// Test-only: the side of the tiles bands read, as a power of two (1 to
+// SOURCE_TILE_SHIFT), so small sources span many tiles.
+extern int32_t warp_render_tile_shift;
 
 enum warp_status {
   WARP_SUCCESS = 0,

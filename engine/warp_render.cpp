@@ -19,6 +19,8 @@
 #include "tessaform.h"
 
 warp_render_faults warp_render_fault_injection = {-1, -1, 0, 0};
+warp_render_reads warp_render_read_counts = {0, 0, 0};
+int32_t warp_render_tile_shift = SOURCE_TILE_SHIFT;
 
 namespace {
 
@@ -139,6 +141,17 @@ struct source_memory {
 enum slot_state { SLOT_FREE, SLOT_CLAIMED, SLOT_NEEDS_SOURCE, SLOT_SOURCED,
                   SLOT_DONE };
 
+// Source pixels a window reaches, clamped, image coordinates, inclusive.
+struct window_reach {
+  int32_t x0, y0, x1, y1;
+};
+
+// A tile that some window of a band reaches, and the part of it reached.
+struct tile_reach {
+  int32_t i, j;            // in the job's tile grid
+  int32_t x0, y0, x1, y1;  // image coordinates, inclusive
+};
+
 // One band in flight: its destination rows and, read by need, the source
 // pixels its samples reach.
 struct band_slot {
@@ -150,6 +163,15 @@ struct band_slot {
   // strong shrink skips most rows, and only those reached are read.
   std::vector<unsigned char> touched;
   std::vector<const unsigned char *> rows;  // per row of `box`
+  // Per tile of the job's grid: while the band is surveyed its entry in
+  // `reaches`, then its run; -1 for tiles no window reaches.
+  std::vector<int32_t> tile_index;
+  std::vector<window_reach> windows;  // never grown past their reserve
+  std::vector<tile_reach> reaches;    // nor these
+  // Neighbouring reached tiles of one tile row, each read in one transfer.
+  std::vector<GeglRectangle> runs;
+  std::vector<source_tile> run_tiles;  // where each run's pixels are held
+  bool by_tiles = false;  // read the runs, not the rows
   source_memory memory;
   source_pixels source{};
 };
@@ -164,6 +186,12 @@ struct render_job {
   GeglRectangle fetch;  // every pixel the clamping can reach
   // Set when the whole source box is in memory: every band samples it.
   const source_pixels *whole = nullptr;
+  // The source's tile grid over `fetch`, laid from the source's corner.
+  int32_t tile_x0 = 0, tile_y0 = 0, tile_columns = 0, tile_rows = 0;
+  int32_t tile_shift = SOURCE_TILE_SHIFT;
+  size_t tile_reaches_max = 0;  // per band; 0: bands read rows only
+  size_t tile_windows_max = 0;  // windows listed per band for the survey
+  int32_t window;  // the kernel's window side
   int32_t width;   // destination box
   int32_t height;
   int32_t bpp;
@@ -178,17 +206,105 @@ struct render_job {
   std::condition_variable wake;
 };
 
-// The box of source pixels that band `index`'s windows can reach: the same
-// positions render_pixel samples, widened by the widest window (two pixels
-// before the one left of the position, three after) and clamped as the
-// interpolator clamps. Empty when the band samples nothing.
-GeglRectangle band_source_box(const render_job &job, int32_t index,
-                              band_slot *slot) {
+int64_t rectangle_area(const GeglRectangle &r) {
+  return int64_t(r.width) * r.height;
+}
+
+// Marks the part of each tile a window reaches; past the reserve of
+// reaches the band reads rows.
+void band_reach_tiles(const render_job &job, band_slot *slot,
+                      const window_reach &w) {
+  const int32_t shift = job.tile_shift, T = 1 << shift;
+  for (int32_t j = (w.y0 - job.tile_y0) >> shift;
+       j <= (w.y1 - job.tile_y0) >> shift; ++j)
+    for (int32_t i = (w.x0 - job.tile_x0) >> shift;
+         i <= (w.x1 - job.tile_x0) >> shift; ++i) {
+      const int32_t tx = job.tile_x0 + i * T, ty = job.tile_y0 + j * T;
+      const tile_reach part = {i, j, std::max(w.x0, tx), std::max(w.y0, ty),
+                               std::min(w.x1, tx + T - 1),
+                               std::min(w.y1, ty + T - 1)};
+      int32_t &index =
+          slot->tile_index[size_t(j) * size_t(job.tile_columns) + size_t(i)];
+      if (index >= 0) {
+        tile_reach &r = slot->reaches[size_t(index)];
+        r.x0 = std::min(r.x0, part.x0);
+        r.y0 = std::min(r.y0, part.y0);
+        r.x1 = std::max(r.x1, part.x1);
+        r.y1 = std::max(r.y1, part.y1);
+      } else if (slot->reaches.size() < job.tile_reaches_max) {
+        index = int32_t(slot->reaches.size());
+        slot->reaches.push_back(part);
+      } else {
+        slot->by_tiles = false;
+        return;
+      }
+    }
+}
+
+// Joins reached neighbours in a tile row into runs while one read of their
+// bounding box costs at most a quarter tile more than separate reads (fewer
+// transfers, little waste); points each tile at its run. Returns the pixels
+// the runs read.
+int64_t band_runs(const render_job &job, band_slot *slot) {
+  std::vector<tile_reach> &reaches = slot->reaches;
+  std::sort(reaches.begin(), reaches.end(),
+            [](const tile_reach &a, const tile_reach &b) {
+              return a.j != b.j ? a.j < b.j : a.i < b.i;
+            });
+  const int64_t slack = int64_t(1) << (2 * job.tile_shift - 2);
+  slot->runs.clear();
+  int64_t total = 0;
+  for (size_t n = 0; n < reaches.size(); ++n) {
+    const tile_reach &r = reaches[n];
+    const GeglRectangle part = {r.x0, r.y0, r.x1 - r.x0 + 1, r.y1 - r.y0 + 1};
+    bool joined = false;
+    if (n > 0 && reaches[n - 1].j == r.j && reaches[n - 1].i + 1 == r.i) {
+      GeglRectangle &run = slot->runs.back();
+      GeglRectangle both;
+      gegl_rectangle_bounding_box(&both, &run, &part);
+      const int64_t grown = rectangle_area(both) - rectangle_area(run);
+      if (grown - rectangle_area(part) <= slack) {
+        total += grown;
+        run = both;
+        joined = true;
+      }
+    }
+    if (!joined) {
+      slot->runs.push_back(part);
+      total += rectangle_area(part);
+    }
+    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) + size_t(r.i)] =
+        int32_t(slot->runs.size() - 1);
+  }
+  return total;
+}
+
+// Surveys band `index`: the box of source pixels its windows reach (the
+// same positions render_pixel samples, each widened to the kernel's window
+// and clamped as the interpolator clamps) and the rows they reach. Where the
+// windows lie far apart (a strong shrink: few pixels of many rows) it also
+// surveys the tiles they reach, and reads tiles when they hold fewer pixels
+// than the rows: neither GIMP nor the band moves the rest. An empty box: the
+// band samples nothing.
+void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   const warp *w = job.w;
   const GeglRectangle &f = job.fetch;
   std::fill(slot->touched.begin(), slot->touched.end(), 0);
+  for (const tile_reach &r : slot->reaches)
+    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) +
+                     size_t(r.i)] = -1;
+  slot->reaches.clear();
+  slot->windows.clear();
+  slot->by_tiles = false;
+  bool listed = job.tile_reaches_max > 0;
   const bounds *db = w->dst->bounds;
-  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  auto clamp = [](int64_t v, int32_t lo, int32_t size) {
+    return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
+  };
+  const int32_t before = job.window / 2 - 1, after = job.window / 2;
+  const int64_t area = int64_t(job.window) * job.window;
+  int32_t bx0 = INT32_MAX, by0 = INT32_MAX, bx1 = INT32_MIN, by1 = INT32_MIN;
+  int32_t last_x = INT32_MIN, last_y = INT32_MIN;
   const int32_t row0 = index * BAND_ROWS;
   const int32_t rows = std::min(BAND_ROWS, job.height - row0);
   for (int32_t r = 0; r < rows; ++r)
@@ -198,26 +314,46 @@ GeglRectangle band_source_box(const render_job &job, int32_t index,
         continue;
       const int32_t ix = int32_t(std::floor(double(sx) - 0.5));
       const int32_t iy = int32_t(std::floor(double(sy) - 0.5));
-      x0 = std::min(x0, ix);
-      x1 = std::max(x1, ix);
-      y0 = std::min(y0, iy);
-      y1 = std::max(y1, iy);
-      // The window's rows, clamped as the interpolator clamps.
-      const int64_t top = std::max<int64_t>(int64_t(iy) - 2, f.y);
-      const int64_t bottom = std::min<int64_t>(int64_t(iy) + 3, f.y + f.height - 1);
-      for (int64_t t = top; t <= bottom; ++t) slot->touched[size_t(t - f.y)] = 1;
-      if (top > bottom)  // wholly above or below: the edge row
-        slot->touched[iy < f.y ? 0 : size_t(f.height - 1)] = 1;
+      // Neighbours often share a window.
+      if (ix == last_x && iy == last_y) continue;
+      last_x = ix;
+      last_y = iy;
+      const window_reach win = {clamp(int64_t(ix) - before, f.x, f.width),
+                                clamp(int64_t(iy) - before, f.y, f.height),
+                                clamp(int64_t(ix) + after, f.x, f.width),
+                                clamp(int64_t(iy) + after, f.y, f.height)};
+      bx0 = std::min(bx0, win.x0);
+      bx1 = std::max(bx1, win.x1);
+      by0 = std::min(by0, win.y0);
+      by1 = std::max(by1, win.y1);
+      for (int32_t y = win.y0; y <= win.y1; ++y)
+        slot->touched[size_t(y - f.y)] = 1;
+      if (!listed) continue;
+      // Once windows cover half the box so far they will likely cover half
+      // of what the rows read: tiles gain nothing.
+      const size_t n = slot->windows.size();
+      listed = n < job.tile_windows_max &&
+               (n < 64 || int64_t(n) * area * 2 <
+                              int64_t(bx1 - bx0 + 1) * (by1 - by0 + 1));
+      if (listed) slot->windows.push_back(win);
     }
-  if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
-  auto clamp = [](int64_t v, int32_t lo, int32_t size) {
-    return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
-  };
-  const int32_t bx0 = clamp(int64_t(x0) - 2, f.x, f.width);
-  const int32_t bx1 = clamp(int64_t(x1) + 3, f.x, f.width);
-  const int32_t by0 = clamp(int64_t(y0) - 2, f.y, f.height);
-  const int32_t by1 = clamp(int64_t(y1) + 3, f.y, f.height);
-  return GeglRectangle{bx0, by0, bx1 - bx0 + 1, by1 - by0 + 1};
+  if (bx0 > bx1) {
+    slot->box = GeglRectangle{0, 0, 0, 0};
+    return;
+  }
+  slot->box = GeglRectangle{bx0, by0, bx1 - bx0 + 1, by1 - by0 + 1};
+  if (!listed) return;
+  int64_t rows_reached = 0;
+  for (int32_t y = by0; y <= by1; ++y)
+    rows_reached += slot->touched[size_t(y - f.y)];
+  const int64_t row_pixels = rows_reached * slot->box.width;
+  if (int64_t(slot->windows.size()) * area * 2 >= row_pixels) return;
+  slot->by_tiles = true;
+  for (const window_reach &win : slot->windows) {
+    band_reach_tiles(job, slot, win);
+    if (!slot->by_tiles) return;
+  }
+  slot->by_tiles = band_runs(job, slot) < row_pixels;
 }
 
 // Reads `box` of the source into memory padded as source_pixels requires.
@@ -236,7 +372,7 @@ bool source_read(const render_job &job, const interpolation *in,
                   memory->data, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
   std::memset(memory->data + bytes, 0, PIXEL_MAX_BYTES);
   *out = {memory->data, box.x, box.y, box.width, box.height, job.bpp,
-          nullptr};
+          nullptr, nullptr, nullptr, 0, 0, 0, 0};
   return true;
 }
 
@@ -292,7 +428,7 @@ void render_worker(render_job *job) {
       slot->state = SLOT_CLAIMED;
     }
     if (!job->whole) {
-      slot->box = band_source_box(*job, slot->band, slot);
+      band_reach(*job, slot->band, slot);
       std::unique_lock<std::mutex> hold(job->lock);
       slot->state = SLOT_NEEDS_SOURCE;
       job->wake.notify_all();
@@ -319,11 +455,46 @@ void band_write(render_job &job, const band_slot &slot) {
   gegl_buffer_flush(job.w->dst->pixel_buffer);
 }
 
+// Reads a band's runs of tiles, each in one transfer.
+bool band_source_tiles(render_job &job, const interpolation *in,
+                       band_slot &slot) {
+  const size_t bpp = size_t(job.bpp);
+  size_t bytes = 0;
+  for (const GeglRectangle &run : slot.runs)
+    bytes += size_t(rectangle_area(run)) * bpp;
+  if (!slot.memory.reserve(bytes + PIXEL_MAX_BYTES)) return false;
+  unsigned char *at = slot.memory.data;
+  for (size_t n = 0; n < slot.runs.size(); ++n) {
+    const GeglRectangle &run = slot.runs[n];
+    const GeglRectangle local = {run.x - in->offset_x, run.y - in->offset_y,
+                                 run.width, run.height};
+    const size_t stride = size_t(run.width) * bpp;
+    gegl_buffer_get(job.w->gegl_buffer, &local, 1.0, job.w->format, at,
+                    int(stride), GEGL_ABYSS_NONE);
+    slot.run_tiles[n] = {at, stride, run.x, run.y};
+    at += stride * size_t(run.height);
+  }
+  std::memset(at, 0, PIXEL_MAX_BYTES);
+  const GeglRectangle &box = slot.box;
+  slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
+                 job.bpp, nullptr, slot.tile_index.data(),
+                 slot.run_tiles.data(), job.tile_x0, job.tile_y0,
+                 job.tile_columns, job.tile_shift};
+  return true;
+}
+
 // Reads the rows of its box that a band's windows reach, each run of them
-// in one transfer; an empty box needs nothing.
+// in one transfer, or its runs of tiles; an empty box needs nothing.
 bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
   const GeglRectangle &box = slot.box;
   if (box.width <= 0 || box.height <= 0) return true;
+  warp_render_reads &counts = warp_render_read_counts;
+  if (slot.by_tiles) {
+    ++counts.bands_by_tiles;
+    counts.tiles += int64_t(slot.reaches.size());
+    return band_source_tiles(job, in, slot);
+  }
+  ++counts.bands_by_rows;
   const unsigned char *touched = slot.touched.data() + (box.y - job.fetch.y);
   const size_t row_bytes = size_t(box.width) * size_t(job.bpp);
   size_t count = 0;
@@ -345,8 +516,44 @@ bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
   }
   std::memset(at, 0, PIXEL_MAX_BYTES);
   slot.source = {slot.memory.data, box.x, box.y, box.width, box.height,
-                 job.bpp, slot.rows.data()};
+                 job.bpp, slot.rows.data(), nullptr, nullptr, 0, 0, 0,
+                 0};
   return true;
+}
+
+// Beyond these a band reads rows: one int32 per tile per slot covers a
+// source of up to 131072 pixels square, and a band's survey holds at most
+// this many windows (16 bytes each) and reached tiles (64 bytes each with
+// their runs), a few MB per slot: a band reaching more tiles would move
+// a gigabyte of them.
+constexpr int64_t TILE_TABLE_MAX = int64_t(1) << 22;
+constexpr int64_t TILE_REACHES_MAX = int64_t(1) << 16;
+
+int64_t floor_divide(int64_t a, int64_t b) {
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// The source's tile grid over the fetch box, laid from the source's corner
+// as GIMP lays its tiles.
+void job_tiles_init(render_job &job, const interpolation *in) {
+  job.tile_shift = std::max(1, std::min(warp_render_tile_shift,
+                                        int32_t(SOURCE_TILE_SHIFT)));
+  const int64_t T = int64_t(1) << job.tile_shift;
+  const GeglRectangle &f = job.fetch;
+  job.tile_x0 = int32_t(in->offset_x +
+                        floor_divide(int64_t(f.x) - in->offset_x, T) * T);
+  job.tile_y0 = int32_t(in->offset_y +
+                        floor_divide(int64_t(f.y) - in->offset_y, T) * T);
+  const int64_t columns = (int64_t(f.x) + f.width - 1 - job.tile_x0) / T + 1;
+  const int64_t rows = (int64_t(f.y) + f.height - 1 - job.tile_y0) / T + 1;
+  if (columns * rows > TILE_TABLE_MAX) return;
+  job.tile_columns = int32_t(columns);
+  job.tile_rows = int32_t(rows);
+  // A window reaches at most four tiles.
+  job.tile_reaches_max = size_t(std::min(
+      {columns * rows, int64_t(job.width) * BAND_ROWS * 4, TILE_REACHES_MAX}));
+  job.tile_windows_max =
+      size_t(std::min(int64_t(job.width) * BAND_ROWS, TILE_REACHES_MAX));
 }
 
 // With no render thread: every band in turn on this one.
@@ -356,7 +563,7 @@ bool render_alone(render_job &job, const interpolation *proto) {
   for (int32_t i = 0; i < job.band_count; ++i) {
     slot.band = i;
     if (!job.whole) {
-      slot.box = band_source_box(job, i, &slot);
+      band_reach(job, i, &slot);
       if (!band_source(job, proto, slot)) return false;
     }
     render_band(job, &in, slot);
@@ -386,6 +593,7 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   job.band_count = (job.height + BAND_ROWS - 1) / BAND_ROWS;
   // At least one report per ten columns' worth of work.
   job.report_step = std::max<int64_t>(1, int64_t(10) * job.height);
+  job.window = in->current->size;
 
   if (threads <= 0) threads = int32_t(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, job.band_count));
@@ -419,11 +627,22 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
   }
   try {
     job.slots.resize(size_t(slot_count));
-    if (!whole)
+    if (!whole) {
+      job_tiles_init(job, in);
+      const size_t tiles =
+          job.tile_reaches_max
+              ? size_t(job.tile_columns) * size_t(job.tile_rows)
+              : 0;
       for (band_slot &slot : job.slots) {
         slot.touched.assign(size_t(job.fetch.height), 0);
         slot.rows.assign(size_t(job.fetch.height), nullptr);
+        slot.tile_index.assign(tiles, -1);
+        slot.windows.reserve(job.tile_windows_max);
+        slot.reaches.reserve(job.tile_reaches_max);
+        slot.runs.reserve(job.tile_reaches_max);
+        slot.run_tiles.resize(job.tile_reaches_max);
       }
+    }
   } catch (const std::bad_alloc &) {
     return false;  // nothing written yet
   }

@@ -44,7 +44,10 @@ void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
 
 class FastPath : public ::testing::Test {
  protected:
-  void TearDown() override { warp_render_fault_injection = {-1, -1, 0, 0}; }
+  void TearDown() override {
+    warp_render_fault_injection = {-1, -1, 0, 0};
+    warp_render_tile_shift = SOURCE_TILE_SHIFT;
+  }
 
   // A random RGBA source and a slanted destination of 1100 rows: 18 bands,
   // enough for three threads to interleave.
@@ -210,6 +213,77 @@ TEST_F(FastPath, BandSourceReadsMatchTheWholeSource) {
                 std::ptrdiff_t(slow.pixels.size() / 4));
       EXPECT_EQ(fast.pixels, slow.pixels)
           << (d == &turned ? "turned" : "shrunk") << ", interpolation "
+          << interpolation;
+    }
+}
+
+// A small result of a large source: windows lie far apart, so bands read
+// the tiles they reach; some windows cross tile edges and corners (the grid
+// is laid from the source's corner, not from image zero). Wider samples and
+// one-byte pixels take the same reads.
+TEST_F(FastPath, SmallResultOfALargeSourceReadsTiles) {
+  const float s[8] = {-37, 21, 1063, 40, 1050, 921, -30, 900};
+  const float d[8] = {5, 3, 47, 6, 44, 41, 2, 37};
+  for (const char *type : {"Y' u8", "R'G'B'A u8", "RGBA float"}) {
+    const plain_layer big = plain_new(type, 1100, 900, -37, 21);
+    const bool wide = plain_bpp(type) > 4;
+    std::mt19937 rng(1100900);
+    const int bpp = wide ? 4 : plain_bpp(type);  // written as 8-bit
+    std::vector<unsigned char> pixels(1100 * 900 * bpp);
+    for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+    plain_write(big, pixels, wide ? babl_format("R'G'B'A u8") : nullptr);
+    for (int interpolation : {0, 1, 2, 3}) {
+      v = warp_vals{};
+      v.interpolation = interpolation;
+      set_corners(&v.sx0, s);
+      set_corners(&v.dx0, d);
+      const layer_result slow = render(big, v, {1, 1});
+      warp_render_read_counts = {0, 0, 0};
+      const layer_result fast = render(big, v, {0, 2});
+      ASSERT_EQ(slow.status, WARP_SUCCESS);
+      EXPECT_EQ(warp_render_read_counts.bands_by_rows, 0);
+      EXPECT_GE(warp_render_read_counts.bands_by_tiles, 1);
+      EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
+                std::ptrdiff_t(slow.pixels.size() / 3));
+      EXPECT_EQ(fast.pixels, slow.pixels)
+          << type << ", interpolation " << interpolation;
+    }
+  }
+}
+
+// Tiles are read only where they hold fewer pixels than the rows: a copy of
+// a large source reaches every pixel and reads rows. With tiles of 4 x 4 the
+// windows of a moderate shrink cross tile edges and corners everywhere, and
+// runs join and split; the bytes stay the one-pixel path's.
+TEST_F(FastPath, ReadsTilesOnlyWhereTheyReadLess) {
+  const plain_layer big = plain_new("R'G'B'A u8", 300, 200, 7, -3);
+  std::mt19937 rng(300200);
+  std::vector<unsigned char> pixels(300 * 200 * 4);
+  for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+  plain_write(big, pixels);
+  const float s[8] = {7, -3, 307, -3, 307, 197, 7, 197};
+  const float copy[8] = {7, -3, 307, -3, 307, 197, 7, 197};
+  const float shrunk[8] = {0, 0, 31, 3, 29, 24, 1, 21};
+  struct read_case {
+    const float (*d)[8];
+    int32_t shift;
+    bool tiles;
+  };
+  for (const read_case &c : {read_case{&copy, SOURCE_TILE_SHIFT, false},
+                             read_case{&shrunk, 2, true}})
+    for (int interpolation : {0, 1, 2, 3}) {
+      v = warp_vals{};
+      v.interpolation = interpolation;
+      set_corners(&v.sx0, s);
+      set_corners(&v.dx0, *c.d);
+      const layer_result slow = render(big, v, {1, 1});
+      warp_render_tile_shift = c.shift;
+      warp_render_read_counts = {0, 0, 0};
+      const layer_result fast = render(big, v, {0, 2});
+      EXPECT_EQ(warp_render_read_counts.bands_by_tiles > 0, c.tiles);
+      EXPECT_EQ(warp_render_read_counts.bands_by_rows > 0, !c.tiles);
+      EXPECT_EQ(fast.pixels, slow.pixels)
+          << "tiles of " << (1 << c.shift) << ", interpolation "
           << interpolation;
     }
 }

@@ -104,6 +104,8 @@ void fuzz_case_decode(fuzz_case *c, const uint8_t *data, size_t size) {
   c->vals.anti_aliasing = flags & 1;
   c->vals.pre_blur = flags >> 1 & 1;
   c->threads = 1 + (flags >> 2) % 3;
+  // Small tiles: the small sources span many, so bands read by tiles too.
+  c->tile_shift = 1 + (flags >> 2) / 3 % 6;
 
   c->source_extent.width = read_range(in, 1, FUZZ_SOURCE_MAX_SIDE);
   c->source_extent.height = read_range(in, 1, FUZZ_SOURCE_MAX_SIDE);

@@ -1,5 +1,5 @@
 // One fuzz input decoded into a warp call: the source's format, extent and
-// pixels, the settings and the fast path's thread count.
+// pixels, the settings and the fast path's thread count and tile side.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,7 @@ struct fuzz_case {
   char format[32];  // babl name of the source's (and destination's) format
   warp_vals vals;
   int32_t threads;
+  int32_t tile_shift;  // the fast path's tile side, as a power of two
   GeglRectangle source_extent;  // image coordinates
   std::vector<unsigned char> source_pixels;
 };

@@ -29,11 +29,13 @@ void progress_note(double done, void *data) {
 [[noreturn]] void fail(const fuzz_case &c, const char *what) {
   std::fprintf(stderr,
                "tessaform_fuzz: %s\n  format %s, interpolation %d, "
-               "anti-aliasing %d, pre-blur %d, threads %d\n  source extent "
+               "anti-aliasing %d, pre-blur %d, threads %d, tiles of %d\n"
+               "  source extent "
                "%d,%d %dx%d\n  source %g,%g %g,%g %g,%g %g,%g\n  destination "
                "%g,%g %g,%g %g,%g %g,%g\n",
                what, c.format, c.vals.interpolation, c.vals.anti_aliasing,
-               c.vals.pre_blur, c.threads, c.source_extent.x, c.source_extent.y,
+               c.vals.pre_blur, c.threads, 1 << c.tile_shift,
+               c.source_extent.x, c.source_extent.y,
                c.source_extent.width, c.source_extent.height, c.vals.sx0,
                c.vals.sy0, c.vals.sx1, c.vals.sy1, c.vals.sx2, c.vals.sy2,
                c.vals.sx3, c.vals.sy3, c.vals.dx0, c.vals.dy0, c.vals.dx1,
@@ -132,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   const std::vector<unsigned char> slow =
       render(c, source, format, box, warp_render_options{1, 1});
+  warp_render_tile_shift = c.tile_shift;
   const std::vector<unsigned char> fast =
       render(c, source, format, box, warp_render_options{0, c.threads});
   if (slow != fast) {
