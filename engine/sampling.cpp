@@ -326,7 +326,7 @@ void interpolation_get_weighted(interpolation *in,
 void interpolation_get_weighted_linear(interpolation *in, float x, float y,
                                        float *out) {
   const source_pixels *mem = in->memory;
-  if (!mem) {
+  if (!mem || mem->tiles) {  // anti-aliasing holds the whole box: not tiled
     interpolation_get_weighted(in, interpolation_values_linear, x, y, out);
     return;
   }
