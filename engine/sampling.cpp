@@ -68,35 +68,6 @@ static int32_t clamp_to_box(int32_t v, int32_t b0, int32_t size) {
   return b0 + c;
 }
 
-// The window's pixels, clamped to the box, come in one read: a read's fixed
-// cost is many times a pixel's.
-static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
-                           int32_t bpp) {
-  const int32_t px0 = clamp_to_box(cur->x0, sb->x0, sb->width);
-  const int32_t py0 = clamp_to_box(cur->y0, sb->y0, sb->height);
-  const int32_t cols = clamp_to_box(cur->x1 - 1, sb->x0, sb->width) - px0 + 1;
-  const int32_t rows = clamp_to_box(cur->y1 - 1, sb->y0, sb->height) - py0 + 1;
-  unsigned char window[BUFFER_MAX_SIZE * BUFFER_MAX_SIZE * SAMPLE_MAX_BYTES];
-  const GeglRectangle rect = {px0 - in->offset_x, py0 - in->offset_y, cols,
-                              rows};
-  gegl_buffer_get(in->warp->gegl_buffer, &rect, 1.0, in->warp->format, window,
-                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-  for (int32_t i = cur->x0; i < cur->x1; ++i) {
-    const int32_t c = clamp_to_box(i, sb->x0, sb->width) - px0;
-    for (int32_t j = cur->y0; j < cur->y1; ++j) {
-      const int32_t r = clamp_to_box(j, sb->y0, sb->height) - py0;
-      const unsigned char *cell =
-          window + (size_t(r) * size_t(cols) + size_t(c)) * size_t(bpp);
-      const int32_t k = i - cur->x0, l = j - cur->y0;
-      if (cur->sample == SAMPLE_U8)
-        std::memcpy(cur->data[k][l], cell, size_t(bpp));
-      else
-        sample_cell_values(cur->sample, cur->channels, cell,
-                           cur->values[k][l]);
-    }
-  }
-}
-
 // Pixel (x, y) of a source held by tiles; the band's reach guarantees the
 // tile and the pixel are held.
 static const unsigned char *tile_pixel(const source_pixels *mem, int32_t x,
@@ -123,6 +94,31 @@ static void copy_cells(buffer *cur, Address at) {
     for (int32_t l = 0; l < size; ++l)
       sample_cell_values(cur->sample, cur->channels, at(k, l),
                          cur->values[k][l]);
+}
+
+// The window's pixels, clamped to the box, come in one read: a read's fixed
+// cost is many times a pixel's.
+static void fill_from_gegl(interpolation *in, buffer *cur, const bounds *sb,
+                           int32_t bpp) {
+  const int32_t px0 = clamp_to_box(cur->x0, sb->x0, sb->width);
+  const int32_t py0 = clamp_to_box(cur->y0, sb->y0, sb->height);
+  const int32_t cols = clamp_to_box(cur->x1 - 1, sb->x0, sb->width) - px0 + 1;
+  const int32_t rows = clamp_to_box(cur->y1 - 1, sb->y0, sb->height) - py0 + 1;
+  // Zeroed: 8-bit cells are copied 4 bytes at a time, past the last pixel.
+  unsigned char window[BUFFER_MAX_SIZE * BUFFER_MAX_SIZE * SAMPLE_MAX_BYTES] = {};
+  const GeglRectangle rect = {px0 - in->offset_x, py0 - in->offset_y, cols,
+                              rows};
+  gegl_buffer_get(in->warp->gegl_buffer, &rect, 1.0, in->warp->format, window,
+                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  int32_t column[BUFFER_MAX_SIZE], row[BUFFER_MAX_SIZE];
+  for (int32_t k = 0; k < cur->size; ++k)
+    column[k] = clamp_to_box(cur->x0 + k, sb->x0, sb->width) - px0;
+  for (int32_t l = 0; l < cur->size; ++l)
+    row[l] = clamp_to_box(cur->y0 + l, sb->y0, sb->height) - py0;
+  copy_cells(cur, [&](int32_t k, int32_t l) {
+    return window + (size_t(row[l]) * size_t(cols) + size_t(column[k])) *
+                        size_t(bpp);
+  });
 }
 
 // A window of a source held by tiles. Most windows lie within one tile:
@@ -347,23 +343,21 @@ void interpolation_get_weighted_linear(interpolation *in, float x, float y,
       cell[k][l] = r + size_t(clamp_to_box(ix + k, sb->x0, sb->width) - mem->x0) *
                            size_t(mem->bpp);
   }
-  const int32_t channels = b->channels, alpha = b->alpha;
-  float v[2][2][CHANNELS_MAX];
+  cell_values v;
   for (int32_t k = 0; k < 2; ++k)
     for (int32_t l = 0; l < 2; ++l) {
       if (b->sample == SAMPLE_U8)
-        for (int32_t c = 0; c < channels; ++c) v[k][l][c] = cell[k][l][c];
+        for (int32_t c = 0; c < b->channels; ++c) v[k][l][c] = cell[k][l][c];
       else
-        sample_cell_values(b->sample, channels, cell[k][l], v[k][l]);
-      if (alpha >= 0)
-        for (int32_t c = 0; c < channels; ++c)
-          if (c != alpha) v[k][l][c] *= v[k][l][alpha];
+        sample_cell_values(b->sample, b->channels, cell[k][l], v[k][l]);
     }
-  for (int32_t c = 0; c < channels; ++c) {
-    const float top = linear(dx, v[0][0][c], v[1][0][c]);
-    const float bottom = linear(dx, v[0][1][c], v[1][1][c]);
-    out[c] = linear(dy, top, bottom);
+  if (b->alpha < 0) {
+    interpolation_values_linear(v, b->channels, dx, dy, out);
+    return;
   }
+  cell_values weighted;
+  cells_weight_by_alpha(v, 2, b->channels, b->alpha, weighted);
+  interpolation_values_linear(weighted, b->channels, dx, dy, out);
 }
 
 // One kernel over a window: weighted by alpha when alpha varies in it, then
