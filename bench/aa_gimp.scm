@@ -3,6 +3,7 @@
 ; and plug-in-tessaform (linear, cubic, Lanczos; anti-aliasing off and on),
 ; each call timed whole, its layer saved as a GIMP pattern for aa_bench to
 ; score. GIMP loads and saves patterns itself, without a plug-in process.
+; bench/timing.scm is loaded first.
 ;
 ; Environment: AA_DIR, the folder aa_bench --write-cases filled (cases.scm
 ; and the patterns); results.txt and the saved layers go there too.
@@ -13,16 +14,7 @@
 (load (string-append aa-dir "/cases.scm"))
 (define aa-port (open-output-file (string-append aa-dir "/results.txt")))
 
-(define (seconds-between t0 t1)
-  (+ (- (car t1) (car t0))
-     (/ (- (cadr t1) (cadr t0)) 1000000.0)))
-
-(define (record . fields)
-  (let loop ((f fields))
-    (unless (null? f)
-      (display (car f) aa-port)
-      (display (if (null? (cdr f)) "\n" " ") aa-port)
-      (loop (cdr f)))))
+(define (record . fields) (write-record aa-port fields))
 
 (define (forget-undo img)
   (gimp-image-undo-disable img)

@@ -1,4 +1,5 @@
 ; Call timings inside one headless GIMP run, driven by scripts/bench.sh.
+; bench/timing.scm is loaded first.
 ;
 ; Environment:
 ;   BENCH_RESULT  file that receives one record per timed call
@@ -35,16 +36,7 @@
   (vector INTERPOLATION-NONE INTERPOLATION-LINEAR INTERPOLATION-CUBIC
           INTERPOLATION-NOHALO))
 
-(define (seconds-between t0 t1)
-  (+ (- (car t1) (car t0))
-     (/ (- (cadr t1) (cadr t0)) 1000000.0)))
-
-(define (record . fields)
-  (let loop ((f fields))
-    (unless (null? f)
-      (display (car f) bench-port)
-      (display (if (null? (cdr f)) "\n" " ") bench-port)
-      (loop (cdr f)))))
+(define (record . fields) (write-record bench-port fields))
 
 ; Dropping undo steps keeps removed layers from piling up in memory; the
 ; timed calls still run with undo enabled, as a user's would.

@@ -1,5 +1,6 @@
 ; Memory rows, driven by scripts/bench-memory.sh: plug-in calls at growing
 ; destination sizes, and a small result from a large source.
+; bench/timing.scm is loaded first.
 ;
 ; Environment: BENCH_RESULT (one record per call), BENCH_SIZES (destination
 ; sides, e.g. "4000 16000 30000"), BENCH_FLOAT_SIZES (the same for float).
@@ -13,12 +14,7 @@
     (let ((v (read port)))
       (if (eof-object? v) (reverse acc) (loop port (cons v acc))))))
 
-(define (seconds-between t0 t1)
-  (+ (- (car t1) (car t0)) (/ (- (cadr t1) (cadr t0)) 1000000.0)))
-
-(define (record . fields)
-  (for-each (lambda (f) (display f bench-port) (display " " bench-port)) fields)
-  (newline bench-port))
+(define (record . fields) (write-record bench-port fields))
 
 (define (source-image side precision)
   (let* ((image (car (gimp-image-new-with-precision
