@@ -3,7 +3,7 @@
 ; and plug-in-tessaform (linear, cubic, Lanczos; anti-aliasing off and on),
 ; each call timed whole, its layer saved as a GIMP pattern for aa_bench to
 ; score. GIMP loads and saves patterns itself, without a plug-in process.
-; bench/timing.scm is loaded first.
+; bench/common.scm is loaded first.
 ;
 ; Environment: AA_DIR, the folder aa_bench --write-cases filled (cases.scm
 ; and the patterns); results.txt and the saved layers go there too.
@@ -15,12 +15,6 @@
 (define aa-port (open-output-file (string-append aa-dir "/results.txt")))
 
 (define (record . fields) (write-record aa-port fields))
-
-(define (forget-undo img)
-  (gimp-image-undo-disable img)
-  (gimp-image-undo-enable img))
-
-(define (first-or-false result) (if (pair? result) (car result) #f))
 
 ; Runs a call AA_BENCH_RUNS times (default 1), keeping the fastest: each
 ; run calls make-thunk for a thunk answering a layer or #f. The last layer
@@ -51,27 +45,6 @@
       (forget-undo img)
       (when (and layer (< run aa-runs)) (loop (+ run 1) best)))))
 
-(define (plugin-thunk img layer src dst interp aa)
-  (lambda ()
-    (first-or-false
-     (catch #f
-       (apply plug-in-tessaform
-              (append (list RUN-NONINTERACTIVE img layer "bench")
-                      src dst (list interp 0 aa)))))))
-
-; GIMP takes the corners as upper left, upper right, lower left, lower
-; right; the copy of the layer is made before the clock starts.
-(define (gimp-thunk img layer d interp)
-  (let ((copy (car (gimp-layer-copy layer FALSE))))
-    (gimp-image-insert-layer img copy 0 -1)
-    (gimp-context-set-interpolation interp)
-    (lambda ()
-      (first-or-false
-       (catch #f
-         (gimp-item-transform-perspective
-          copy (list-ref d 0) (list-ref d 1) (list-ref d 2) (list-ref d 3)
-          (list-ref d 6) (list-ref d 7) (list-ref d 4) (list-ref d 5)))))))
-
 (define gimp-methods
   (list (list "gimp-linear" INTERPOLATION-LINEAR)
         (list "gimp-nohalo" INTERPOLATION-NOHALO)
@@ -85,7 +58,8 @@
          (dst (list-ref entry 4)))
     (for-each
      (lambda (m)
-       (timed img entry (car m) (lambda () (gimp-thunk img layer dst (cadr m)))))
+       (timed img entry (car m)
+              (lambda () (perspective-thunk img layer dst (cadr m)))))
      gimp-methods)
     (for-each
      (lambda (aa)
@@ -93,7 +67,8 @@
         (lambda (k)
           (timed img entry
                  (string-append "plugin-" (car k) (if (= aa 1) "-aa" ""))
-                 (lambda () (plugin-thunk img layer src dst (cadr k) aa))))
+                 (lambda ()
+                   (plugin-thunk plug-in-tessaform img layer src dst (cadr k) aa))))
         plugin-kernels))
      (list 0 1))))
 
@@ -107,8 +82,9 @@
 ; runs GIMP's transform of this layer once (its first call costs seconds
 ; more than the next ones).
 (define (warm-up img layer dst)
-  ((plugin-thunk img layer (list 0 0 2 0 2 2 0 2) (list 20 20 22 20 22 22 20 22) 1 1))
-  ((gimp-thunk img layer dst INTERPOLATION-LINEAR))
+  ((plugin-thunk plug-in-tessaform img layer (list 0 0 2 0 2 2 0 2)
+                 (list 20 20 22 20 22 22 20 22) 1 1))
+  ((perspective-thunk img layer dst INTERPOLATION-LINEAR))
   (let ((layers (cadr (gimp-image-get-layers img))))
     (do ((i 0 (+ i 1))) ((= i (vector-length layers)))
       (unless (= (vector-ref layers i) layer)

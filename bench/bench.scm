@@ -1,5 +1,5 @@
 ; Call timings inside one headless GIMP run, driven by scripts/bench.sh.
-; bench/timing.scm is loaded first.
+; bench/common.scm is loaded first.
 ;
 ; Environment:
 ;   BENCH_RESULT  file that receives one record per timed call
@@ -38,12 +38,6 @@
 
 (define (record . fields) (write-record bench-port fields))
 
-; Dropping undo steps keeps removed layers from piling up in memory; the
-; timed calls still run with undo enabled, as a user's would.
-(define (forget-undo img)
-  (gimp-image-undo-disable img)
-  (gimp-image-undo-enable img))
-
 ; Runs the call (a thunk answering a layer ID, or #f on failure), records its
 ; wall time and the resulting layer's size, then removes that layer.
 (define (timed what name interp run img thunk)
@@ -59,47 +53,24 @@
         (record what name interp run "fail" 0 0))
     (forget-undo img)))
 
-(define (first-or-false result) (if (pair? result) (car result) #f))
-
-(define (plugin-thunk proc img layer src dst interp)
-  (lambda ()
-    (first-or-false
-     (catch #f
-       (apply proc (append (list RUN-NONINTERACTIVE img layer "bench")
-                           src dst (list interp 0 0)))))))
-
-; GIMP's perspective transform on a copy of the layer (the copy is made
-; before the clock starts). GIMP takes the corners as upper left, upper
-; right, lower left, lower right.
-(define (gimp-perspective img layer interp)
-  (let ((copy (car (gimp-layer-copy layer FALSE)))
-        (d big-dst))
-    (gimp-image-insert-layer img copy 0 -1)
-    (gimp-context-set-interpolation (vector-ref gimp-interps interp))
-    (lambda ()
-      (first-or-false
-       (catch #f
-         (gimp-item-transform-perspective
-          copy (list-ref d 0) (list-ref d 1) (list-ref d 2) (list-ref d 3)
-          (list-ref d 6) (list-ref d 7) (list-ref d 4) (list-ref d 5)))))))
-
 (define (bench-image name img layer)
   ; Warm-up, left out of the figures: caches the plug-in binary and the
   ; layer's tiles.
   (timed "warmup" name 0 0 img
-         (plugin-thunk plug-in-tessaform img layer tiny-src tiny-dst 0))
+         (plugin-thunk plug-in-tessaform img layer tiny-src tiny-dst 0 0))
   (do ((run 1 (+ run 1))) ((> run bench-runs))
     (timed "tiny" name 0 run img
-           (plugin-thunk plug-in-tessaform img layer tiny-src tiny-dst 0))
+           (plugin-thunk plug-in-tessaform img layer tiny-src tiny-dst 0 0))
     (when bench-full
       (timed "floor" name 0 run img
-             (plugin-thunk plug-in-tessaform-floor img layer big-src big-dst 0)))
+             (plugin-thunk plug-in-tessaform-floor img layer big-src big-dst 0 0)))
     (do ((interp 0 (+ interp 1))) ((> interp 3))
       (timed "plugin" name (vector-ref interp-names interp) run img
-             (plugin-thunk plug-in-tessaform img layer big-src big-dst interp))
+             (plugin-thunk plug-in-tessaform img layer big-src big-dst interp 0))
       (when bench-full
         (timed "gimp" name (vector-ref interp-names interp) run img
-               (gimp-perspective img layer interp))))))
+               (perspective-thunk img layer big-dst
+                                  (vector-ref gimp-interps interp)))))))
 
 (gimp-context-push)
 (gimp-context-set-transform-direction TRANSFORM-FORWARD)

@@ -1,6 +1,6 @@
 ; Memory rows, driven by scripts/bench-memory.sh: plug-in calls at growing
 ; destination sizes, and a small result from a large source.
-; bench/timing.scm is loaded first.
+; bench/common.scm is loaded first.
 ;
 ; Environment: BENCH_RESULT (one record per call), BENCH_SIZES (destination
 ; sides, e.g. "4000 16000 30000"), BENCH_FLOAT_SIZES (the same for float).

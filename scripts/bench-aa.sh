@@ -35,7 +35,7 @@ if [ "${AA_BENCH_GIMP:-1}" != 0 ] && command -v gimp-console-2.10 >/dev/null; th
   # The exit status says nothing: the records do.
   AA_DIR="$work" GIMP2_DIRECTORY="$work/profile" \
     timeout 3600 gimp-console-2.10 -i -d -f \
-    -b "(begin (load \"$root/bench/timing.scm\") (load \"$root/bench/aa_gimp.scm\"))" -b '(gimp-quit 0)' \
+    -b "(begin (load \"$root/bench/common.scm\") (load \"$root/bench/aa_gimp.scm\"))" -b '(gimp-quit 0)' \
     >"$work/gimp.log" 2>&1 || true
   if ! grep -q '^done' "$work/results.txt" 2>/dev/null; then
     echo "bench-aa: the GIMP batch did not finish; its output:" >&2

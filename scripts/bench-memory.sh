@@ -26,7 +26,7 @@ bash scripts/install.sh "$work/plugin.sh" "$work/profile" >/dev/null
 BENCH_RESULT="$work/calls.txt" BENCH_SIZES=${BENCH_SIZES:-4000 16000} \
   BENCH_FLOAT_SIZES=${BENCH_FLOAT_SIZES:-4000 8000} GIMP2_DIRECTORY="$work/profile" \
   timeout 3600 gimp-console-2.10 -i -d -f \
-    -b "(begin (load \"$root/bench/timing.scm\") (load \"$root/bench/memory.scm\"))" \
+    -b "(begin (load \"$root/bench/common.scm\") (load \"$root/bench/memory.scm\"))" \
     -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1 || true
 grep -q '^done' "$work/calls.txt" || { tail -20 "$work/gimp.log" >&2; exit 1; }
 

@@ -78,7 +78,7 @@ gimp_batch() {  # NAME MODE [PNG]
     BENCH_FLOOR_TRACE="$work/floor_trace.txt" \
     GIMP2_DIRECTORY="$work/$1/profile" \
     timeout 3600 gimp-console-2.10 -i -d -f \
-    -b "(begin (load \"$root/bench/timing.scm\") (load \"$root/bench/bench.scm\"))" -b '(gimp-quit 0)' \
+    -b "(begin (load \"$root/bench/common.scm\") (load \"$root/bench/bench.scm\"))" -b '(gimp-quit 0)' \
     >"$work/$1.log" 2>&1 || true
   if ! grep -q '^done' "$work/$1.txt" 2>/dev/null; then
     say "the $1 batch did not finish; its output:"
