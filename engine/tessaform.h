@@ -281,6 +281,11 @@ struct warp {
   point e03;
   point e12;
   const struct source_mip *mip;  // anti-aliasing's reduced copies, or null
+  // The part of the destination box rendered (image coordinates), and where
+  // the destination buffer's pixel (0, 0) lies.
+  GeglRectangle area;
+  int32_t target_x;
+  int32_t target_y;
 };
 
 // Largest coordinate magnitude whose float still resolves a half pixel.
@@ -338,9 +343,37 @@ warp_status tessaform_warp(GeglBuffer *source,
                            GeglBuffer *destination, const warp_vals *vals,
                            const warp_render_options *options,
                            warp_progress progress, void *progress_data);
+// Where a render writes: `buffer`'s pixel (0, 0) lies at (x, y) in image
+// coordinates, and only the pixels of `area` (image coordinates) inside the
+// destination box are rendered; the rest of the buffer is left as it is.
+// Pixels of the area outside the destination quadrangle come out as a new
+// buffer holds them (zero).
+struct warp_target {
+  GeglBuffer *buffer;
+  int32_t x;
+  int32_t y;
+  GeglRectangle area;
+};
+// tessaform_warp for any part of the destination: renders that part with
+// exactly the bytes a whole render gives there.
+warp_status tessaform_warp_target(GeglBuffer *source,
+                                  const GeglRectangle *source_extent,
+                                  const warp_target *target,
+                                  const warp_vals *vals,
+                                  const warp_render_options *options,
+                                  warp_progress progress, void *progress_data);
+// The source pixels (image coordinates) that rendering `area` of the
+// destination reads, at most the source extent; empty when it reads none
+// or the settings are refused.
+GeglRectangle warp_source_reach(const warp_vals *vals,
+                                const GeglRectangle *source_extent,
+                                const GeglRectangle *area);
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
+// The source pixels (image coordinates) the samples of w->area reach through
+// a kernel window of `window` pixels; with anti-aliasing the source box.
+GeglRectangle warp_area_source_reach(const warp *w, int32_t window);
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options);
 

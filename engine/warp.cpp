@@ -100,27 +100,70 @@ GeglRectangle warp_destination_box(const warp_vals *vals) {
   return GeglRectangle{box.x0, box.y0, bounds_width(&box), bounds_height(&box)};
 }
 
+// The warp context for `vals` over a source lying at `source_extent`; the
+// format is the source's own when there is a buffer.
+static void warp_setup(warp *w, interpolation *in, GeglBuffer *source,
+                       const GeglRectangle *source_extent,
+                       const warp_vals *vals) {
+  w->gegl_buffer = source;
+  w->source_extent.x0 = source_extent->x;
+  w->source_extent.y0 = source_extent->y;
+  w->source_extent.x1 = source_extent->x + source_extent->width;
+  w->source_extent.y1 = source_extent->y + source_extent->height;
+  if (source) warp_samples_init(w, gegl_buffer_get_format(source));
+  interpolation_init(in, w);
+  warp_init(w, vals, in);
+}
+
+warp_status tessaform_warp_target(GeglBuffer *source,
+                                  const GeglRectangle *source_extent,
+                                  const warp_target *target,
+                                  const warp_vals *vals,
+                                  const warp_render_options *options,
+                                  warp_progress progress, void *progress_data) {
+  if (!source || !source_extent || !target || !target->buffer || !vals ||
+      warp_vals_check(vals))
+    return WARP_REFUSED;
+  warp w{};
+  interpolation in{};
+  w.progress = progress;
+  w.progress_data = progress_data;
+  warp_setup(&w, &in, source, source_extent, vals);
+  const GeglRectangle box = {w.dst->bounds->x0, w.dst->bounds->y0,
+                             w.dst->bounds->width, w.dst->bounds->height};
+  gegl_rectangle_intersect(&w.area, &box, &target->area);
+  w.target_x = target->x;
+  w.target_y = target->y;
+  w.dst->pixel_buffer = target->buffer;
+  warp_render(&w, &in, options);
+  return WARP_SUCCESS;
+}
+
 warp_status tessaform_warp(GeglBuffer *source,
                            const GeglRectangle *source_extent,
                            GeglBuffer *destination, const warp_vals *vals,
                            const warp_render_options *options,
                            warp_progress progress, void *progress_data) {
-  if (!source || !source_extent || !destination || !vals ||
-      warp_vals_check(vals))
-    return WARP_REFUSED;
+  if (!vals || warp_vals_check(vals)) return WARP_REFUSED;
+  const GeglRectangle box = warp_destination_box(vals);
+  const warp_target target = {destination, box.x, box.y, box};
+  return tessaform_warp_target(source, source_extent, &target, vals, options,
+                               progress, progress_data);
+}
+
+GeglRectangle warp_source_reach(const warp_vals *vals,
+                                const GeglRectangle *source_extent,
+                                const GeglRectangle *area) {
+  GeglRectangle none = {0, 0, 0, 0};
+  if (!vals || !source_extent || !area || warp_vals_check(vals)) return none;
   warp w{};
   interpolation in{};
-  w.gegl_buffer = source;
-  w.source_extent.x0 = source_extent->x;
-  w.source_extent.y0 = source_extent->y;
-  w.source_extent.x1 = source_extent->x + source_extent->width;
-  w.source_extent.y1 = source_extent->y + source_extent->height;
-  w.progress = progress;
-  w.progress_data = progress_data;
-  warp_samples_init(&w, gegl_buffer_get_format(source));
-  interpolation_init(&in, &w);
-  warp_init(&w, vals, &in);
-  w.dst->pixel_buffer = destination;
-  warp_render(&w, &in, options);
-  return WARP_SUCCESS;
+  warp_setup(&w, &in, nullptr, source_extent, vals);
+  const GeglRectangle box = {w.dst->bounds->x0, w.dst->bounds->y0,
+                             w.dst->bounds->width, w.dst->bounds->height};
+  gegl_rectangle_intersect(&w.area, &box, area);
+  GeglRectangle reach = warp_area_source_reach(&w, in.current->size);
+  const GeglRectangle extent = *source_extent;
+  gegl_rectangle_intersect(&reach, &reach, &extent);
+  return reach;
 }

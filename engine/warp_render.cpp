@@ -59,17 +59,17 @@ void report_progress(const warp *w, double done) {
 }
 
 void render_straightforward(warp *w, interpolation *in) {
-  const bounds *db = w->dst->bounds;
+  const GeglRectangle &a = w->area;
   unsigned char cell[SAMPLE_MAX_BYTES] = {};
-  for (int32_t x = db->x0; x < db->x1; ++x) {
-    for (int32_t y = db->y0; y < db->y1; ++y) {
+  for (int32_t x = a.x; x < a.x + a.width; ++x) {
+    for (int32_t y = a.y; y < a.y + a.height; ++y) {
       if (!render_pixel(w, in, x, y, cell)) continue;
-      const GeglRectangle rect = {x - db->x0, y - db->y0, 1, 1};
+      const GeglRectangle rect = {x - w->target_x, y - w->target_y, 1, 1};
       gegl_buffer_set(w->dst->pixel_buffer, &rect, 0, w->format, cell,
                       GEGL_AUTO_ROWSTRIDE);
     }
     if (x % 10 == 0)
-      report_progress(w, static_cast<double>(x - db->x0) / db->width);
+      report_progress(w, static_cast<double>(x - a.x) / a.width);
   }
 }
 
@@ -297,7 +297,7 @@ void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   slot->windows.clear();
   slot->by_tiles = false;
   bool listed = job.tile_reaches_max > 0;
-  const bounds *db = w->dst->bounds;
+  const GeglRectangle &a = w->area;
   auto clamp = [](int64_t v, int32_t lo, int32_t size) {
     return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
   };
@@ -310,7 +310,7 @@ void band_reach(const render_job &job, int32_t index, band_slot *slot) {
   for (int32_t r = 0; r < rows; ++r)
     for (int32_t c = 0; c < job.width; ++c) {
       float sx, sy;
-      if (!pixel_source_position(w, db->x0 + c, db->y0 + row0 + r, &sx, &sy))
+      if (!pixel_source_position(w, a.x + c, a.y + row0 + r, &sx, &sy))
         continue;
       const int32_t ix = int32_t(std::floor(double(sx) - 0.5));
       const int32_t iy = int32_t(std::floor(double(sy) - 0.5));
@@ -377,7 +377,7 @@ bool source_read(const render_job &job, const interpolation *in,
 }
 
 void render_band(render_job &job, interpolation *in, band_slot &slot) {
-  const bounds *db = job.w->dst->bounds;
+  const GeglRectangle &a = job.w->area;
   const int32_t row0 = slot.band * BAND_ROWS;
   const int32_t rows = std::min(BAND_ROWS, job.height - row0);
   // Zero is what a new layer holds: unrendered pixels keep it.
@@ -385,9 +385,9 @@ void render_band(render_job &job, interpolation *in, band_slot &slot) {
   in->memory = job.whole ? job.whole : &slot.source;
   for (int32_t r = 0; r < rows; ++r) {
     unsigned char *row = slot.pixels + size_t(r) * job.stride;
-    const int32_t y = db->y0 + row0 + r;
+    const int32_t y = a.y + row0 + r;
     for (int32_t c = 0; c < job.width; ++c)
-      render_pixel(job.w, in, db->x0 + c, y, row + size_t(c) * job.bpp);
+      render_pixel(job.w, in, a.x + c, y, row + size_t(c) * job.bpp);
     const int64_t before = job.pixels_done.fetch_add(job.width);
     if ((before + job.width) / job.report_step != before / job.report_step)
       job.wake.notify_all();
@@ -448,7 +448,9 @@ void render_worker(render_job *job) {
 void band_write(render_job &job, const band_slot &slot) {
   const int32_t row0 = slot.band * BAND_ROWS;
   const int32_t rows = std::min(BAND_ROWS, job.height - row0);
-  const GeglRectangle rect = {0, row0, job.width, rows};
+  const warp *w = job.w;
+  const GeglRectangle rect = {w->area.x - w->target_x,
+                              w->area.y + row0 - w->target_y, job.width, rows};
   gegl_buffer_set(job.w->dst->pixel_buffer, &rect, 0, job.w->format,
                   slot.pixels, int(job.stride));
   // Send the finished tiles to the host now: the tile cache stays small.
@@ -580,12 +582,11 @@ bool render_alone(render_job &job, const interpolation *proto) {
 // while the workers render. Returns false when the memory it needs cannot be
 // had; the one-pixel path then renders every pixel again.
 bool render_fast(warp *w, interpolation *in, int32_t threads) {
-  const bounds *db = w->dst->bounds;
   render_job job;
   job.w = w;
   job.proto = in;
-  job.width = db->width;
-  job.height = db->height;
+  job.width = w->area.width;
+  job.height = w->area.height;
   job.bpp = w->bpp;
   if (job.width <= 0 || job.height <= 0) return true;
   job.fetch = source_fetch_box(w->src->bounds);
@@ -712,6 +713,30 @@ bool render_fast(warp *w, interpolation *in, int32_t threads) {
 }
 
 }  // namespace
+
+GeglRectangle warp_area_source_reach(const warp *w, int32_t window) {
+  const GeglRectangle fetch = source_fetch_box(w->src->bounds);
+  if (w->anti_aliasing) return fetch;
+  const GeglRectangle &a = w->area;
+  const int32_t before = window / 2 - 1, after = window / 2;
+  auto clamp = [&](int64_t v, int32_t lo, int32_t size) {
+    return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
+  };
+  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  for (int32_t y = a.y; y < a.y + a.height; ++y)
+    for (int32_t x = a.x; x < a.x + a.width; ++x) {
+      float sx, sy;
+      if (!pixel_source_position(w, x, y, &sx, &sy)) continue;
+      const int64_t ix = int64_t(std::floor(double(sx) - 0.5));
+      const int64_t iy = int64_t(std::floor(double(sy) - 0.5));
+      x0 = std::min(x0, clamp(ix - before, fetch.x, fetch.width));
+      x1 = std::max(x1, clamp(ix + after, fetch.x, fetch.width));
+      y0 = std::min(y0, clamp(iy - before, fetch.y, fetch.height));
+      y1 = std::max(y1, clamp(iy + after, fetch.y, fetch.height));
+    }
+  if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
+  return GeglRectangle{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
 
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options) {

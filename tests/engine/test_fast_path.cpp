@@ -288,4 +288,77 @@ TEST_F(FastPath, ReadsTilesOnlyWhereTheyReadLess) {
     }
 }
 
+// Any rectangle of the destination renders on its own to the bytes the whole
+// render has there, on either path, and needs only the source its reach
+// names: pixels outside it are scrambled before the part is rendered.
+TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
+  const plain_layer big = plain_new("R'G'B'A u8", 300, 200, 7, -3);
+  std::mt19937 rng(7300);
+  std::vector<unsigned char> pixels(300 * 200 * 4);
+  for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+  const float s[8] = {20, 10, 280, -3, 300, 190, 7, 160};
+  const float d[8] = {-30, 5, 140, -12, 170, 120, -10, 95};
+  const GeglRectangle parts[] = {
+      {-29, 3, 37, 19}, {0, 0, 64, 64}, {100, 90, 80, 80}, {-500, -500, 10, 10}};
+  for (int interpolation : {0, 1, 2, 3})
+    for (int anti_aliasing : {0, 1}) {
+      v = warp_vals{};
+      v.interpolation = interpolation;
+      v.anti_aliasing = anti_aliasing;
+      set_corners(&v.sx0, s);
+      set_corners(&v.dx0, d);
+      plain_write(big, pixels);
+      const plain_layer whole = plain_render(big, v, nullptr);
+      const std::vector<unsigned char> expected = plain_read(whole);
+      const GeglRectangle &box = whole.extent;
+      for (const GeglRectangle &part : parts)
+        for (int32_t straightforward : {0, 1}) {
+          SCOPED_TRACE(::testing::Message()
+                       << "interpolation " << interpolation << ", anti-aliasing "
+                       << anti_aliasing << ", part at " << part.x << "," << part.y
+                       << ", straightforward " << straightforward);
+          const GeglRectangle reach = warp_source_reach(&v, &big.extent, &part);
+          std::vector<unsigned char> scrambled = pixels;
+          for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 300; ++x) {
+              const GeglRectangle at = {x + 7, y - 3, 1, 1};
+              if (!gegl_rectangle_intersect(nullptr, &at, &reach))
+                scrambled[(size_t(y) * 300 + size_t(x)) * 4] ^= 0x5a;
+            }
+          plain_write(big, scrambled);
+          // A buffer over the box, zero in the part as a new buffer is, and
+          // a marker around it that must stay untouched.
+          plain_layer out = plain_new("R'G'B'A u8", box.width, box.height,
+                                      box.x, box.y);
+          plain_write(out, std::vector<unsigned char>(expected.size(), 77));
+          const GeglRectangle local = {part.x - box.x, part.y - box.y,
+                                       part.width, part.height};
+          gegl_buffer_clear(out.buffer.get(), &local);
+          const warp_target target = {out.buffer.get(), box.x, box.y, part};
+          const warp_render_options options = {straightforward, 2};
+          ASSERT_EQ(tessaform_warp_target(big.buffer.get(), &big.extent,
+                                          &target, &v, &options, nullptr,
+                                          nullptr),
+                    WARP_SUCCESS);
+          const std::vector<unsigned char> got = plain_read(out);
+          GeglRectangle inside;
+          gegl_rectangle_intersect(&inside, &part, &box);
+          int64_t differ = 0, outside_kept = 0, outside = 0;
+          for (int y = 0; y < box.height; ++y)
+            for (int x = 0; x < box.width; ++x) {
+              const GeglRectangle at = {x + box.x, y + box.y, 1, 1};
+              const size_t i = (size_t(y) * size_t(box.width) + size_t(x)) * 4;
+              if (gegl_rectangle_intersect(nullptr, &at, &inside)) {
+                differ += !std::equal(&got[i], &got[i] + 4, &expected[i]);
+              } else {
+                ++outside;
+                outside_kept += got[i] == 77 && got[i + 3] == 77;
+              }
+            }
+          EXPECT_EQ(differ, 0);
+          EXPECT_EQ(outside_kept, outside);
+        }
+    }
+}
+
 }  // namespace
