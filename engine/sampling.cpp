@@ -555,7 +555,7 @@ unsigned char *interpolation_get_pixel_value_cubic(interpolation *in,
 // sin(pi x_k / 3) = sin(a - k pi / 3) with a = pi (d + 2) / 3, which the
 // angle-difference formula takes from sin a and cos a. Three sines per axis
 // instead of twelve.
-static void lanczos_axis(float d, float *w) {
+void lanczos_axis(float d, float *w) {
   static const double step_sin[BUFFER_MAX_SIZE] = {
       0.0, 0.86602540378443865, 0.86602540378443865,
       0.0, -0.86602540378443865, -0.86602540378443865};

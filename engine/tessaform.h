@@ -9,6 +9,8 @@
 
 #include <gegl.h>
 
+#include "engine.h"
+
 // ---------------------------------------------------------------- geometry
 
 struct point {
@@ -226,6 +228,10 @@ void interpolation_get_weighted(interpolation *in,
 void interpolation_get_weighted_linear(interpolation *in, float x, float y,
                                        float *out);
 
+// Lanczos-3's weights of the six columns (or rows) of a window, the sample
+// lying d past the centre of the third.
+void lanczos_axis(float d, float *w);
+
 void interpolation_init_near(interpolation *in);
 void interpolation_init_linear(interpolation *in);
 void interpolation_init_cubic(interpolation *in);
@@ -245,16 +251,7 @@ unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
 
 // ------------------------------------------------------------- warp engine
 
-struct warp_vals {
-  const char *progress_name;
-  float sx0, sy0, sx1, sy1, sx2, sy2, sx3, sy3;
-  float dx0, dy0, dx1, dy1, dx2, dy2, dx3, dy3;
-  int32_t interpolation;
-  int32_t pre_blur;
-  int32_t anti_aliasing;
-};
 
-typedef void (*warp_progress)(double done, void *data);
 
 struct warp {
   GeglBuffer *gegl_buffer;          // the source, not owned
@@ -269,6 +266,7 @@ struct warp {
   int32_t unbounded;  // float samples: values outside 0..1 are kept
   int32_t pre_blur;
   int32_t anti_aliasing;
+  int32_t interpolation;  // the kernel's index, 0 nearest .. 3 Lanczos
   region src_region;
   region *src;
   region dst_region;
@@ -288,94 +286,21 @@ struct warp {
   int32_t target_y;
 };
 
-// Largest coordinate magnitude whose float still resolves a half pixel.
-constexpr double WARP_COORD_LIMIT = 8388608.0;
-// Largest destination side accepted: GIMP's own limit on an image's side.
-constexpr int64_t WARP_MAX_SIDE = 524288;
-// Largest destination layer accepted, in pixels.
-constexpr int64_t WARP_MAX_PIXELS = int64_t(1) << 30;
 
-// How the render loop runs. The straightforward path reads and writes one
-// pixel at a time on one thread; the fast path moves pixels in bulk and
-// renders on several threads. Both write the same bytes.
-struct warp_render_options {
-  int32_t straightforward;  // non-zero: one pixel at a time, one thread
-  int32_t threads;          // fast path: number of render threads, 0 = cores
-};
 
-// Test-only faults in the fast render path; the plug-in never sets them.
-// An allowance of -1 lets everything through; n lets the first n through and
-// fails the rest. The engine counts the failures it made.
-struct warp_render_faults {
-  int32_t allocations_allowed;    // pixel memory blocks
-  int32_t thread_starts_allowed;  // render threads
-  int32_t allocations_failed;
-  int32_t thread_starts_failed;
-};
-extern warp_render_faults warp_render_fault_injection;
 
-// How the fast path's bands read the source, counted for tests and
-// measurements; the thread that talks to GEGL counts.
-struct warp_render_reads {
-  int32_t bands_by_rows;
-  int32_t bands_by_tiles;
-  int64_t tiles;  // tiles reached by the bands read by tiles
-};
-extern warp_render_reads warp_render_read_counts;
-// Test-only: the side of the tiles bands read, as a power of two (1 to
-// SOURCE_TILE_SHIFT), so small sources span many tiles.
-extern int32_t warp_render_tile_shift;
-
-enum warp_status {
-  WARP_SUCCESS = 0,
-  WARP_REFUSED,  // settings that warp_vals_check refuses, or no buffer
-};
-
-// The destination box for `vals` in image coordinates: the destination
-// buffer's (0, 0) is its corner and it must be this size.
-GeglRectangle warp_destination_box(const warp_vals *vals);
-// Renders the source quadrangle of `source`, whose pixels lie over
-// `source_extent` in image coordinates, into `destination` over the
-// destination box; pixels outside the destination quadrangle come out as a
-// new buffer holds them (zero). `options` and `progress` may be null.
-warp_status tessaform_warp(GeglBuffer *source,
-                           const GeglRectangle *source_extent,
-                           GeglBuffer *destination, const warp_vals *vals,
-                           const warp_render_options *options,
-                           warp_progress progress, void *progress_data);
-// Where a render writes: `buffer`'s pixel (0, 0) lies at (x, y) in image
-// coordinates, and only the pixels of `area` (image coordinates) inside the
-// destination box are rendered; the rest of the buffer is left as it is.
-// Pixels of the area outside the destination quadrangle come out as a new
-// buffer holds them (zero).
-struct warp_target {
-  GeglBuffer *buffer;
-  int32_t x;
-  int32_t y;
-  GeglRectangle area;
-};
-// tessaform_warp for any part of the destination: renders that part with
-// exactly the bytes a whole render gives there.
-warp_status tessaform_warp_target(GeglBuffer *source,
-                                  const GeglRectangle *source_extent,
-                                  const warp_target *target,
-                                  const warp_vals *vals,
-                                  const warp_render_options *options,
-                                  warp_progress progress, void *progress_data);
-// The source pixels (image coordinates) that rendering `area` of the
-// destination reads, at most the source extent; empty when it reads none
-// or the settings are refused.
-GeglRectangle warp_source_reach(const warp_vals *vals,
-                                const GeglRectangle *source_extent,
-                                const GeglRectangle *area);
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
+// The source position destination pixel (x, y) samples, decided at its
+// centre; false when it samples none.
+bool pixel_source_position(const warp *w, int32_t x, int32_t y, float *sx,
+                           float *sy);
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
 // The source pixels (image coordinates) the samples of w->area reach through
 // a kernel window of `window` pixels; with anti-aliasing the source box.
 GeglRectangle warp_area_source_reach(const warp *w, int32_t window);
-void warp_render(warp *w, interpolation *in,
-                 const warp_render_options *options);
+warp_status warp_render(warp *w, interpolation *in,
+                        const warp_render_options *options);
 
 // ------------------------------------------------------------ anti-aliasing
 
@@ -429,9 +354,6 @@ void source_mip_free(source_mip *m);
 bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
                       float sx, float sy, unsigned char *pixel);
 
-// Checks the settings before anything is created: returns null when they can
-// be rendered, else the reason they are refused.
-const char *warp_vals_check(const warp_vals *vals);
 // Sets the warp's format, sample type and channels from the drawable's own
 // format: the same components, transfer curve and colour space.
 void warp_samples_init(warp *w, const Babl *native);

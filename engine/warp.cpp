@@ -53,6 +53,7 @@ void warp_init(warp *w, const warp_vals *vals, interpolation *in) {
   w->dst = &w->dst_region;
   w->pre_blur = vals->pre_blur;
   w->anti_aliasing = vals->anti_aliasing;
+  w->interpolation = vals->interpolation;
 
   // An unknown index keeps interpolation_init's kernel; tessaform_warp has
   // refused it through warp_vals_check before getting here.
@@ -135,8 +136,7 @@ warp_status tessaform_warp_target(GeglBuffer *source,
   w.target_x = target->x;
   w.target_y = target->y;
   w.dst->pixel_buffer = target->buffer;
-  warp_render(&w, &in, options);
-  return WARP_SUCCESS;
+  return warp_render(&w, &in, options);
 }
 
 warp_status tessaform_warp(GeglBuffer *source,

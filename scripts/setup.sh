@@ -9,6 +9,11 @@ packages=(g++ make cmake pkg-config libgimp2.0-dev libgegl-dev libbabl-dev
 packages+=(xvfb xdotool x11-apps imagemagick gtk2-engines-pixbuf)
 # The fuzz target: clang and its libFuzzer and sanitizer runtimes.
 packages+=(clang libclang-rt-dev)
+# The benchmarks only (TESSAFORM_BENCH=1): OpenCV, the speed the render
+# core is measured against.
+if [ "${TESSAFORM_BENCH:-0}" = 1 ]; then
+  packages+=(python3-opencv)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

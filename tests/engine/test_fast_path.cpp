@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 #include "plain_buffers.h"
 
@@ -42,13 +43,22 @@ void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
   }
 }
 
+// The vector levels this processor runs: each must give the same bytes.
+std::vector<int32_t> vector_levels() {
+  std::vector<int32_t> levels = {1};
+  if (__builtin_cpu_supports("avx2")) levels.push_back(2);
+  return levels;
+}
+
+warp_render_options fast(int32_t threads, int32_t level) {
+  warp_render_options o{};
+  o.threads = threads;
+  o.vector_level = level;
+  return o;
+}
+
 class FastPath : public ::testing::Test {
  protected:
-  void TearDown() override {
-    warp_render_fault_injection = {-1, -1, 0, 0};
-    warp_render_tile_shift = SOURCE_TILE_SHIFT;
-  }
-
   // A random RGBA source and a slanted destination of 1100 rows: 18 bands,
   // enough for three threads to interleave.
   void tall_case(int interpolation) {
@@ -74,45 +84,53 @@ TEST_F(FastPath, TallDestinationOnThreeThreads) {
   for (int interpolation : {1, 3}) {
     tall_case(interpolation);
     const layer_result slow = render(src, v, {1, 1});
-    const layer_result fast = render(src, v, {0, 3});
     ASSERT_EQ(slow.status, WARP_SUCCESS);
     ASSERT_GE(slow.height, 1000);
     // Most of the box is rendered.
     EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
               std::ptrdiff_t(slow.pixels.size() / 2));
-    EXPECT_EQ(fast.pixels, slow.pixels) << "interpolation " << interpolation;
+    for (int32_t level : vector_levels()) {
+      const layer_result quick = render(src, v, fast(3, level));
+      EXPECT_EQ(quick.pixels, slow.pixels)
+          << "interpolation " << interpolation << ", level " << level;
+    }
   }
 }
 
-// Without its memory the fast path hands over to the one-pixel path; with
+// Without its memory the fast path says so and the host reports it; with
 // fewer threads than asked for it renders on those that started, or alone.
-TEST_F(FastPath, SameBytesWhenMemoryOrThreadStartsFail) {
+TEST_F(FastPath, NoMemoryIsReportedAndThreadFailuresKeepTheBytes) {
   tall_case(2);
   const layer_result slow = render(src, v, {1, 1});
   ASSERT_EQ(slow.status, WARP_SUCCESS);
   struct fault_case {
     warp_render_faults faults;
     int32_t allocations_failed, thread_starts_failed;
+    int32_t anti_aliasing;
+    warp_status status;
   };
   const fault_case cases[] = {
-      {{0, -1, 0, 0}, 2, 0},  // neither the source copy nor the layer
-      {{1, -1, 0, 0}, 1, 0},  // the layer only: the source copy is freed
-      {{-1, 0, 0, 0}, 0, 1},  // no thread: the calling thread renders
-      {{-1, 1, 0, 0}, 0, 1},  // one thread of three; the loop stops there
+      {{1, -1, 0, 0}, 1, 0, 0, WARP_NO_MEMORY},  // the bands' memory
+      {{0, -1, 0, 0}, 1, 0, 1, WARP_NO_MEMORY},  // the whole source's
+      {{-1, 0, 0, 0}, 0, 1, 0, WARP_SUCCESS},  // no thread: the caller renders
+      {{-1, 1, 0, 0}, 0, 1, 0, WARP_SUCCESS},  // one thread of three
   };
   for (const fault_case &c : cases) {
     SCOPED_TRACE(::testing::Message() << "allocations "
                                       << c.faults.allocations_allowed
                                       << ", threads "
                                       << c.faults.thread_starts_allowed);
-    warp_render_fault_injection = c.faults;
-    const layer_result fast = render(src, v, {0, 3});
-    EXPECT_EQ(fast.status, WARP_SUCCESS);
-    EXPECT_EQ(warp_render_fault_injection.allocations_failed,
-              c.allocations_failed);
-    EXPECT_EQ(warp_render_fault_injection.thread_starts_failed,
-              c.thread_starts_failed);
-    EXPECT_EQ(fast.pixels, slow.pixels);
+    warp_render_faults faults = c.faults;
+    warp_render_options options = fast(3, 0);
+    options.faults = &faults;
+    v.anti_aliasing = c.anti_aliasing;
+    const layer_result quick = render(src, v, options);
+    EXPECT_EQ(quick.status, c.status);
+    EXPECT_EQ(faults.allocations_failed, c.allocations_failed);
+    EXPECT_EQ(faults.thread_starts_failed, c.thread_starts_failed);
+    if (c.status == WARP_SUCCESS) {
+      EXPECT_EQ(quick.pixels, slow.pixels);
+    }
     EXPECT_EQ(plain_extra_refs(src), 0);
   }
 }
@@ -147,21 +165,23 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
       ASSERT_EQ(slow.status, WARP_SUCCESS);
       nonempty += std::count(slow.pixels.begin(), slow.pixels.end(), 0) !=
                   std::ptrdiff_t(slow.pixels.size());
-      for (int threads : {1, 2, 3}) {
-        const layer_result fast = render(src, v, {0, threads});
-        ASSERT_EQ(fast.status, WARP_SUCCESS);
-        EXPECT_EQ(fast.width, slow.width);
-        EXPECT_EQ(fast.height, slow.height);
-        EXPECT_EQ(fast.offset_x, slow.offset_x);
-        EXPECT_EQ(fast.offset_y, slow.offset_y);
-        ASSERT_EQ(fast.pixels, slow.pixels)
-            << "type " << t << " trial " << trial << " threads " << threads;
-        ++compared;
-      }
+      for (int threads : {1, 2, 3})
+        for (int32_t level : vector_levels()) {
+          const layer_result quick = render(src, v, fast(threads, level));
+          ASSERT_EQ(quick.status, WARP_SUCCESS);
+          EXPECT_EQ(quick.width, slow.width);
+          EXPECT_EQ(quick.height, slow.height);
+          EXPECT_EQ(quick.offset_x, slow.offset_x);
+          EXPECT_EQ(quick.offset_y, slow.offset_y);
+          ASSERT_EQ(quick.pixels, slow.pixels) << "type " << t << " trial "
+                                               << trial << " threads " << threads
+                                               << " level " << level;
+          ++compared;
+        }
     }
     EXPECT_EQ(plain_read(src), pixels);
   }
-  EXPECT_EQ(compared, 4 * 12 * 3);
+  EXPECT_EQ(compared, 4 * 12 * 3 * int(vector_levels().size()));
   EXPECT_GT(nonempty, 40);  // the trials must actually render something
 }
 
@@ -180,11 +200,11 @@ TEST_F(FastPath, AgreesOnSourceBoxesOfZeroWidth) {
   set_corners(&v.sx0, s);
   set_corners(&v.dx0, d);
   const layer_result slow = render(src, v, {1, 1});
-  const layer_result fast = render(src, v, {0, 2});
   ASSERT_EQ(slow.status, WARP_SUCCESS);
   // Column 19 holds 10 + 19 * 12 in every channel.
   EXPECT_NE(std::count(slow.pixels.begin(), slow.pixels.end(), 238), 0);
-  EXPECT_EQ(fast.pixels, slow.pixels);
+  for (int32_t level : vector_levels())
+    EXPECT_EQ(render(src, v, fast(2, level)).pixels, slow.pixels) << level;
 }
 
 // Each band reads only the source its samples reach: a quarter turn makes
@@ -207,13 +227,13 @@ TEST_F(FastPath, BandSourceReadsMatchTheWholeSource) {
       set_corners(&v.sx0, s);
       set_corners(&v.dx0, *d);
       const layer_result slow = render(big, v, {1, 1});
-      const layer_result fast = render(big, v, {0, 2});
       ASSERT_EQ(slow.status, WARP_SUCCESS);
       EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
                 std::ptrdiff_t(slow.pixels.size() / 4));
-      EXPECT_EQ(fast.pixels, slow.pixels)
-          << (d == &turned ? "turned" : "shrunk") << ", interpolation "
-          << interpolation;
+      for (int32_t level : vector_levels())
+        EXPECT_EQ(render(big, v, fast(2, level)).pixels, slow.pixels)
+            << (d == &turned ? "turned" : "shrunk") << ", interpolation "
+            << interpolation << ", level " << level;
     }
 }
 
@@ -238,14 +258,16 @@ TEST_F(FastPath, SmallResultOfALargeSourceReadsTiles) {
       set_corners(&v.sx0, s);
       set_corners(&v.dx0, d);
       const layer_result slow = render(big, v, {1, 1});
-      warp_render_read_counts = {0, 0, 0};
-      const layer_result fast = render(big, v, {0, 2});
+      warp_render_reads reads{};
+      warp_render_options options = fast(2, 0);
+      options.reads = &reads;
+      const layer_result quick = render(big, v, options);
       ASSERT_EQ(slow.status, WARP_SUCCESS);
-      EXPECT_EQ(warp_render_read_counts.bands_by_rows, 0);
-      EXPECT_GE(warp_render_read_counts.bands_by_tiles, 1);
+      EXPECT_EQ(reads.bands_by_rows, 0);
+      EXPECT_GE(reads.bands_by_tiles, 1);
       EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
                 std::ptrdiff_t(slow.pixels.size() / 3));
-      EXPECT_EQ(fast.pixels, slow.pixels)
+      EXPECT_EQ(quick.pixels, slow.pixels)
           << type << ", interpolation " << interpolation;
     }
   }
@@ -277,12 +299,14 @@ TEST_F(FastPath, ReadsTilesOnlyWhereTheyReadLess) {
       set_corners(&v.sx0, s);
       set_corners(&v.dx0, *c.d);
       const layer_result slow = render(big, v, {1, 1});
-      warp_render_tile_shift = c.shift;
-      warp_render_read_counts = {0, 0, 0};
-      const layer_result fast = render(big, v, {0, 2});
-      EXPECT_EQ(warp_render_read_counts.bands_by_tiles > 0, c.tiles);
-      EXPECT_EQ(warp_render_read_counts.bands_by_rows > 0, !c.tiles);
-      EXPECT_EQ(fast.pixels, slow.pixels)
+      warp_render_reads reads{};
+      warp_render_options options = fast(2, 0);
+      options.reads = &reads;
+      options.tile_shift = c.shift;
+      const layer_result quick = render(big, v, options);
+      EXPECT_EQ(reads.bands_by_tiles > 0, c.tiles);
+      EXPECT_EQ(reads.bands_by_rows > 0, !c.tiles);
+      EXPECT_EQ(quick.pixels, slow.pixels)
           << "tiles of " << (1 << c.shift) << ", interpolation "
           << interpolation;
     }

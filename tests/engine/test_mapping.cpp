@@ -2,14 +2,17 @@
 // checks made on the settings before rendering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tessaform.h"
+#include "vector_levels.h"
 
 namespace {
 
@@ -522,6 +525,82 @@ TEST(WarpValsCheck, RefusesLayersOfMoreThanTwoToTheThirtiethPixels) {
   // Narrow enough for GIMP, too many pixels all the same.
   set_destination(v, make_quad(0, 0, 500000, 0, 500000, 3000, 0, 3000));
   expect_refused(v, "wide and tall");
+}
+
+// ------------------------------------------------------- vector positions
+
+// A random corner: mostly near the pixels rendered, sometimes far off, on a
+// coarse grid (so corners repeat and edges line up), or beyond the range a
+// float resolves to half a pixel.
+float random_corner(std::mt19937_64 &rng, float centre) {
+  std::uniform_int_distribution<int> kind(0, 9);
+  std::uniform_real_distribution<float> near(-40.0f, 40.0f);
+  switch (kind(rng)) {
+    case 0: return centre + std::round(near(rng) / 8) * 8;
+    case 1: return std::uniform_real_distribution<float>(-8e6f, 8e6f)(rng);
+    case 2: return centre + near(rng) * 1e-4f;
+    default: return centre + near(rng);
+  }
+}
+
+// Each vector level maps every pixel to the float pixel_source_position
+// gives, and samples exactly the pixels it samples: convex, concave,
+// crossed and degenerate quadrangles, parallelograms (where the solver is
+// linear), sources cut by the drawable.
+TEST(VectorPositions, EveryLevelMapsAsTheOnePixelPath) {
+  std::mt19937_64 rng(1612);
+  int64_t compared = 0, sampled = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    warp_vals vals{};
+    float *s = &vals.sx0, *d = &vals.dx0;
+    for (int i = 0; i < 8; ++i) {
+      s[i] = random_corner(rng, 30.0f);
+      d[i] = random_corner(rng, 20.0f);
+    }
+    if (trial % 4 == 1) {  // a parallelogram destination
+      d[4] = d[2] + d[6] - d[0];
+      d[5] = d[3] + d[7] - d[1];
+    }
+    if (trial % 4 == 2) {  // an upright rectangle, the common case
+      const float x0 = std::round(d[0]), y0 = std::round(d[1]);
+      const float cornersd[8] = {x0, y0, x0 + 37, y0, x0 + 37, y0 + 29, x0, y0 + 29};
+      std::memcpy(d, cornersd, sizeof cornersd);
+      const float cornerss[8] = {0, 0, 60, 0, 60, 45, 0, 45};
+      std::memcpy(s, cornerss, sizeof cornerss);
+    }
+    if (warp_vals_check(&vals)) continue;
+    warp w{};
+    interpolation in{};
+    w.source_extent = bounds{nullptr, -5, 3, 55, 48, 60, 45};
+    interpolation_init(&in, &w);
+    warp_init(&w, &vals, &in);
+    position_plan plan;
+    position_plan_init(&plan, &w);
+    const bounds *db = w.dst->bounds;
+    // At most 64 x 64 pixels of each box.
+    const int32_t width = std::min(db->width, 64), height = std::min(db->height, 64);
+    std::vector<float> sx(size_t(width) + 8), sy(size_t(width) + 8);
+    for (const vector_functions *f : {&vector_sse2, &vector_avx2}) {
+      if (f == &vector_avx2 && !__builtin_cpu_supports("avx2")) continue;
+      for (int32_t y = db->y0; y < db->y0 + height; ++y) {
+        f->row_positions(plan, y, db->x0, width, sx.data(), sy.data());
+        for (int32_t i = 0; i < width; ++i) {
+          float ex, ey;
+          const bool samples = pixel_source_position(&w, db->x0 + i, y, &ex, &ey);
+          ++compared;
+          ASSERT_EQ(!std::isnan(sx[size_t(i)]), samples)
+              << "trial " << trial << " level " << f->level << " pixel "
+              << db->x0 + i << "," << y;
+          if (!samples) continue;
+          ++sampled;
+          ASSERT_EQ(std::memcmp(&sx[size_t(i)], &ex, sizeof ex), 0) << trial;
+          ASSERT_EQ(std::memcmp(&sy[size_t(i)], &ey, sizeof ey), 0) << trial;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 500000);
+  EXPECT_GT(sampled, compared / 10);
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+// The vector stages compiled for AVX2 (and no FMA: fused multiply-adds round
+// differently). Every header comes before the target switch, so nothing
+// shared with other files is compiled for AVX2; the stages live in a
+// namespace of this level's own.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "vector_levels.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace vector_level_avx2 {
+#include "lanes_avx2.inc"
+#include "positions_lanes.inc"
+#include "kernels_lanes.inc"
+}  // namespace vector_level_avx2
+#pragma GCC pop_options
+
+const vector_functions vector_avx2 = {VECTOR_AVX2,
+                                      vector_level_avx2::row_positions,
+                                      vector_level_avx2::kernel_for};
