@@ -92,52 +92,43 @@ void mark_rows(const render_job &job, band_slot *slot, int32_t lo, int32_t hi) {
             1);
 }
 
-}  // namespace
+// One row's windows, pixel by pixel: runs of windows whose rows join up
+// (each within a window's side of the run) mark exactly the rows they cover.
+void row_runs(const render_job &job, band_slot *slot, const float *sx,
+              const float *sy) {
+  int32_t run_lo = INT32_MAX, run_hi = INT32_MIN;
+  const int32_t W = job.window;
+  for (int32_t c = 0; c < job.width; ++c) {
+    if (std::isnan(sx[c])) continue;
+    const int32_t iy = int32_t(std::floor(double(sy[c]) - 0.5));
+    if (run_lo <= run_hi &&
+        (int64_t(iy) > int64_t(run_hi) + W || int64_t(iy) < int64_t(run_lo) - W)) {
+      mark_rows(job, slot, run_lo, run_hi);
+      run_lo = run_hi = iy;
+    } else {
+      run_lo = std::min(run_lo, iy);
+      run_hi = std::max(run_hi, iy);
+    }
+  }
+  if (run_lo <= run_hi) mark_rows(job, slot, run_lo, run_hi);
+}
 
-// The windows are those the kernels read: each position's window of the
-// kernel's side. Rows are marked by runs of windows whose rows join up (each
-// within a window's side of the run), which marks exactly the rows the
-// windows cover. Where windows lie far apart (a strong shrink: few pixels of
-// many rows) the tiles they reach are surveyed too, and read where they hold
-// fewer pixels than the rows: neither GIMP nor the band moves the rest. An
-// empty box: the band samples nothing.
-void band_reach(const render_job &job, band_slot *slot) {
+// Lists the band's distinct windows, clamped, while they stay sparse: more
+// than 64 of them covering half the box so far will likely cover half of
+// what the rows read, and tiles gain nothing. False once they stop.
+bool list_windows(const render_job &job, band_slot *slot, int32_t rows) {
   const GeglRectangle &f = job.fetch;
-  std::fill(slot->touched.begin(), slot->touched.end(), 0);
-  for (const tile_reach &r : slot->reaches)
-    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) + size_t(r.i)] = -1;
-  slot->reaches.clear();
-  slot->windows.clear();
-  slot->by_tiles = false;
-  bool listed = job.tile_reaches_max > 0;
   const int32_t W = job.window, before = W / 2 - 1, after = W / 2;
   const int64_t area = int64_t(W) * W;
-  int32_t ux0 = INT32_MAX, uy0 = INT32_MAX, ux1 = INT32_MIN, uy1 = INT32_MIN;
   int32_t bx0 = INT32_MAX, by0 = INT32_MAX, bx1 = INT32_MIN, by1 = INT32_MIN;
-  const int32_t row0 = slot->band * BAND_ROWS;
-  const int32_t rows = std::min(BAND_ROWS, job.height - row0);
   for (int32_t r = 0; r < rows; ++r) {
     const float *sx = slot->sx + size_t(r) * size_t(job.width);
     const float *sy = slot->sy + size_t(r) * size_t(job.width);
-    int32_t run_lo = INT32_MAX, run_hi = INT32_MIN;
     int32_t last_x = INT32_MIN, last_y = INT32_MIN;
     for (int32_t c = 0; c < job.width; ++c) {
       if (std::isnan(sx[c])) continue;
       const int32_t ix = int32_t(std::floor(double(sx[c]) - 0.5));
       const int32_t iy = int32_t(std::floor(double(sy[c]) - 0.5));
-      ux0 = std::min(ux0, ix);
-      ux1 = std::max(ux1, ix);
-      if (run_lo <= run_hi && (int64_t(iy) > int64_t(run_hi) + W ||
-                               int64_t(iy) < int64_t(run_lo) - W)) {
-        mark_rows(job, slot, run_lo, run_hi);
-        uy0 = std::min(uy0, run_lo);
-        uy1 = std::max(uy1, run_hi);
-        run_lo = run_hi = iy;
-      } else {
-        run_lo = std::min(run_lo, iy);
-        run_hi = std::max(run_hi, iy);
-      }
-      if (!listed) continue;
       // Neighbours often share a window.
       if (ix == last_x && iy == last_y) continue;
       last_x = ix;
@@ -150,19 +141,54 @@ void band_reach(const render_job &job, band_slot *slot) {
       bx1 = std::max(bx1, win.x1);
       by0 = std::min(by0, win.y0);
       by1 = std::max(by1, win.y1);
-      // Once windows cover half the box so far they will likely cover half
-      // of what the rows read: tiles gain nothing.
       const size_t n = slot->windows.size();
-      listed = n < job.tile_windows_max &&
-               (n < 64 || int64_t(n) * area * 2 <
-                              int64_t(bx1 - bx0 + 1) * (by1 - by0 + 1));
-      if (listed) slot->windows.push_back(win);
+      if (n >= job.tile_windows_max ||
+          (n >= 64 && int64_t(n) * area * 2 >= int64_t(bx1 - bx0 + 1) * (by1 - by0 + 1)))
+        return false;
+      slot->windows.push_back(win);
     }
-    if (run_lo <= run_hi) {
-      mark_rows(job, slot, run_lo, run_hi);
-      uy0 = std::min(uy0, run_lo);
-      uy1 = std::max(uy1, run_hi);
-    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// The windows are those the kernels read: each position's window of the
+// kernel's side. A row whose windows follow one another without a gap marks
+// the rows from its lowest window to its highest; other rows go pixel by
+// pixel. Where windows lie far apart (a strong shrink: few pixels of many
+// rows) the tiles they reach are surveyed too, and read where they hold
+// fewer pixels than the rows: neither GIMP nor the band moves the rest. An
+// empty box: the band samples nothing.
+void band_reach(const render_job &job, band_slot *slot) {
+  const GeglRectangle &f = job.fetch;
+  std::fill(slot->touched.begin(), slot->touched.end(), 0);
+  for (const tile_reach &r : slot->reaches)
+    slot->tile_index[size_t(r.j) * size_t(job.tile_columns) + size_t(r.i)] = -1;
+  slot->reaches.clear();
+  slot->windows.clear();
+  slot->by_tiles = false;
+  const int32_t W = job.window, before = W / 2 - 1, after = W / 2;
+  const int64_t area = int64_t(W) * W;
+  int32_t ux0 = INT32_MAX, uy0 = INT32_MAX, ux1 = INT32_MIN, uy1 = INT32_MIN;
+  int64_t samples = 0;
+  const int32_t row0 = slot->band * BAND_ROWS;
+  const int32_t rows = std::min(BAND_ROWS, job.height - row0);
+  for (int32_t r = 0; r < rows; ++r) {
+    const float *sx = slot->sx + size_t(r) * size_t(job.width);
+    const float *sy = slot->sy + size_t(r) * size_t(job.width);
+    row_reach_result reach;
+    job.vectors->row_reach(sx, sy, job.width, &reach);
+    if (!reach.count) continue;
+    samples += reach.count;
+    ux0 = std::min(ux0, reach.x0);
+    ux1 = std::max(ux1, reach.x1);
+    uy0 = std::min(uy0, reach.y0);
+    uy1 = std::max(uy1, reach.y1);
+    if (reach.count == reach.last - reach.first + 1 && reach.step <= W)
+      mark_rows(job, slot, reach.y0, reach.y1);
+    else
+      row_runs(job, slot, sx, sy);
   }
   if (ux0 > ux1) {
     slot->box = slot->reach = GeglRectangle{0, 0, 0, 0};
@@ -178,10 +204,14 @@ void band_reach(const render_job &job, band_slot *slot) {
   // Positions just outside a source box of no width reach past it
   // altogether: the view spans both.
   gegl_rectangle_bounding_box(&slot->reach, &slot->reach, &slot->box);
-  if (!listed) return;
+  if (job.tile_reaches_max == 0) return;
   int64_t rows_reached = 0;
   for (int32_t y = y0; y <= y1; ++y) rows_reached += slot->touched[size_t(y - f.y)];
   const int64_t row_pixels = rows_reached * slot->box.width;
+  // Tiles can only win where the samples' windows cover less than half of
+  // what the rows read.
+  if (samples * area * 2 >= row_pixels) return;
+  if (!list_windows(job, slot, rows)) return;
   if (int64_t(slot->windows.size()) * area * 2 >= row_pixels) return;
   slot->by_tiles = true;
   for (const window_reach &win : slot->windows) {

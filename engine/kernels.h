@@ -28,3 +28,14 @@ struct kernel_shape {
   int32_t channels;
   bool alpha;
 };
+
+// What a row of positions reaches: how many pixels sample, the first and
+// last that do, the box of their windows' corners, and the largest step in
+// the corner's row between neighbours that both sample.
+struct row_reach_result {
+  int32_t count, first, last;
+  int32_t x0, x1, y0, y1;
+  double step;
+};
+typedef void (*row_reach_function)(const float *sx, const float *sy, int32_t n,
+                                   row_reach_result *r);

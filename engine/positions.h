@@ -20,6 +20,10 @@ struct position_plan {
   // The open box a source position must lie in (a pixel wider than the
   // source box on each side).
   double src_left, src_right, src_top, src_bottom;
+  // A grown source quadrangle with upright edges (the whole layer, say):
+  // its even-odd test is inside a box, open at the low edges.
+  bool src_upright;
+  double src_x_lo, src_x_hi, src_y_lo, src_y_hi;
   qcoord u, v;
   point c0, c3, e01, e32, c1, e03, e12;
 };

@@ -304,8 +304,9 @@ warp_status render_fast(warp *w, interpolation *in,
     job.whole = &whole_pixels;
     job.whole_view = &whole_view;
   }
-  // Each slot: the band's pixels and its positions.
-  const size_t band_pixels = size_t(job.width) * BAND_ROWS;
+  // Each slot: the band's pixels and its positions, whose lanes may read a
+  // few past the last.
+  const size_t band_pixels = size_t(job.width) * BAND_ROWS + 8;
   const size_t slot_bytes = job.stride * BAND_ROWS + 2 * sizeof(float) * band_pixels;
   pixel_memory bands(slot_bytes * size_t(slot_count),
                      fault_injected(job.faults, true, 1));

@@ -2,6 +2,7 @@
 // wider samples as floats, and the quantising store of a kernel's result.
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "tessaform.h"
 
@@ -63,23 +64,30 @@ static uint16_t quantise_u16(float v) {
 }
 
 void sample_store(const buffer *b, int32_t unbounded, const float *values,
-                  int32_t transparent_zero, unsigned char *pixel) {
+                  int32_t computed, unsigned char *pixel) {
   const int32_t n = b->channels;
   if (b->sample == SAMPLE_U8) {
     for (int32_t c = 0; c < n; ++c) pixel[c] = quantise_u8(values[c]);
-    if (transparent_zero && b->alpha >= 0 && pixel[b->alpha] == 0)
+    if (computed && b->alpha >= 0 && pixel[b->alpha] == 0)
       std::memset(pixel, 0, size_t(n));
   } else if (b->sample == SAMPLE_U16) {
     uint16_t q[CHANNELS_MAX];
     for (int32_t c = 0; c < n; ++c) q[c] = quantise_u16(values[c]);
-    if (transparent_zero && b->alpha >= 0 && q[b->alpha] == 0)
+    if (computed && b->alpha >= 0 && q[b->alpha] == 0)
       std::memset(q, 0, sizeof q);
     std::memcpy(pixel, q, sizeof(uint16_t) * size_t(n));
   } else {
     float f[CHANNELS_MAX];
+    // A computed result that is not a number is stored as the one quiet
+    // NaN: which NaN an operation passes on (its sign, its payload) depends
+    // on the order the compiler put the operands in, and means nothing.
+    // Copied cells keep theirs.
     for (int32_t c = 0; c < n; ++c)
-      f[c] = unbounded ? values[c] : clamp_unit(values[c]);
-    if (transparent_zero && b->alpha >= 0) {
+      f[c] = computed && std::isnan(values[c])
+                 ? std::numeric_limits<float>::quiet_NaN()
+             : unbounded ? values[c]
+                         : clamp_unit(values[c]);
+    if (computed && b->alpha >= 0) {
       // Alpha is a coverage whatever the precision.
       f[b->alpha] = clamp_unit(f[b->alpha]);
       if (!(f[b->alpha] > 0.0f)) std::memset(f, 0, sizeof f);

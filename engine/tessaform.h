@@ -360,7 +360,9 @@ void warp_samples_init(warp *w, const Babl *native);
 // A cell of the warp's sample type (u16 or float) as floats.
 void sample_cell_values(int32_t sample, int32_t channels,
                         const unsigned char *cell, float *out);
-// Quantises float channel values into a pixel of the buffer's sample type;
-// `transparent_zero`: a pixel whose alpha comes out zero is all zeros.
+// Quantises float channel values into a pixel of the buffer's sample type.
+// `computed`: the values come out of a kernel's arithmetic (not a copied
+// cell): a pixel whose alpha comes out zero is all zeros, and a float that
+// is not a number is stored as the one quiet NaN.
 void sample_store(const buffer *b, int32_t unbounded, const float *values,
-                  int32_t transparent_zero, unsigned char *pixel);
+                  int32_t computed, unsigned char *pixel);

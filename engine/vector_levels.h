@@ -10,6 +10,7 @@ enum vector_level { VECTOR_BEST = 0, VECTOR_SSE2 = 1, VECTOR_AVX2 = 2 };
 struct vector_functions {
   vector_level level;
   row_positions_function row_positions;
+  row_reach_function row_reach;
   // Null where the level has no kernel for the shape.
   kernel_row_function (*kernel_for)(const kernel_shape &shape);
 };
