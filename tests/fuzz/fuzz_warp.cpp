@@ -134,17 +134,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   const std::vector<unsigned char> slow =
       render(c, source, format, box, warp_render_options{1, 1});
-  warp_render_tile_shift = c.tile_shift;
-  const std::vector<unsigned char> fast =
-      render(c, source, format, box, warp_render_options{0, c.threads});
-  if (slow != fast) {
-    const size_t bpp = size_t(babl_format_get_bytes_per_pixel(format));
-    size_t i = 0;
-    while (slow[i] == fast[i]) ++i;
-    std::fprintf(stderr, "first difference at pixel %zu,%zu of %dx%d\n",
-                 i / bpp % size_t(box.width), i / bpp / size_t(box.width),
-                 box.width, box.height);
-    fail(c, "the fast path wrote other bytes than the one-pixel path");
+  // The fast path at every vector level the processor runs.
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  for (int32_t level = 1; level <= (avx2 ? 2 : 1); ++level) {
+    warp_render_options options{0, c.threads};
+    options.tile_shift = c.tile_shift;
+    options.vector_level = level;
+    const std::vector<unsigned char> fast = render(c, source, format, box, options);
+    if (slow != fast) {
+      const size_t bpp = size_t(babl_format_get_bytes_per_pixel(format));
+      size_t i = 0;
+      while (slow[i] == fast[i]) ++i;
+      std::fprintf(stderr, "first difference at pixel %zu,%zu of %dx%d, level %d\n",
+                   i / bpp % size_t(box.width), i / bpp / size_t(box.width),
+                   box.width, box.height, level);
+      fail(c, "the fast path wrote other bytes than the one-pixel path");
+    }
   }
   if (buffer_bytes(source, c.source_extent.width, c.source_extent.height,
                    format) != c.source_pixels)
