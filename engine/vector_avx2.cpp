@@ -20,6 +20,7 @@
 namespace vector_level_avx2 {
 #include "lanes_avx2.inc"
 #include "positions_lanes.inc"
+#include "lanczos_lanes.inc"
 #include "kernels_lanes.inc"
 #include "reach_lanes.inc"
 }  // namespace vector_level_avx2
@@ -32,4 +33,5 @@ namespace vector_level_avx2 {
 const vector_functions vector_avx2 = {VECTOR_AVX2,
                                       vector_level_avx2::row_positions,
                                       vector_level_avx2::row_reach,
+                                      vector_level_avx2::lanczos_weights,
                                       vector_level_avx2::kernel_for};

@@ -12,6 +12,7 @@
 namespace vector_level_sse2 {
 #include "lanes_sse2.inc"
 #include "positions_lanes.inc"
+#include "lanczos_lanes.inc"
 #include "kernels_lanes.inc"
 #include "reach_lanes.inc"
 }  // namespace vector_level_sse2
@@ -19,4 +20,5 @@ namespace vector_level_sse2 {
 const vector_functions vector_sse2 = {VECTOR_SSE2,
                                       vector_level_sse2::row_positions,
                                       vector_level_sse2::row_reach,
+                                      vector_level_sse2::lanczos_weights,
                                       vector_level_sse2::kernel_for};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tessaform.h"
+#include "vector_levels.h"
 
 namespace {
 
@@ -660,4 +661,38 @@ TEST(VectorKernels, LanczosMatchesTheFloatStepAndTheDirectWeights) {
   }
   // Rounding a value that sits on a half level may go either way; rarely.
   EXPECT_LT(differ, 800);
+}
+
+// The vector levels' Lanczos weights are lanczos_axis's to the bit: their
+// own sines are trusted only where the weight's float is certain, and the
+// rest come from lanczos_axis. Offsets at and near 0, 1/2 and 1, where
+// sines vanish or weights fall on the kernel's zeros, and random ones.
+TEST(VectorKernels, LanczosWeightsAreTheScalarWeightsAtEveryLevel) {
+  std::mt19937_64 rng(4747);
+  std::vector<float> offsets = {0.0f, 0.5f, 0.25f, 0.75f, 1e-9f, 1e-6f, 2e-6f,
+                                std::nextafter(1.0f, 0.0f), std::nextafter(0.5f, 0.0f),
+                                std::nextafter(0.5f, 1.0f), 0.999f, 1.0f / 3, 2.0f / 3};
+  for (float step = 1e-7f; step < 0.5f; step *= 3.7f) {
+    offsets.push_back(step);
+    offsets.push_back(1.0f - step);
+    offsets.push_back(0.5f + step);
+  }
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  while (offsets.size() < 400000) offsets.push_back(unit(rng));
+  while (offsets.size() % 4) offsets.push_back(0.5f);
+  std::vector<std::array<float, BUFFER_MAX_SIZE>> got(offsets.size());
+  int levels = 0;
+  for (const vector_functions *f : {&vector_sse2, &vector_avx2}) {
+    if (f == &vector_avx2 && !__builtin_cpu_supports("avx2")) continue;
+    ++levels;
+    f->lanczos_weights(offsets.data(), int32_t(offsets.size()),
+                       reinterpret_cast<float (*)[BUFFER_MAX_SIZE]>(got.data()));
+    for (size_t i = 0; i < offsets.size(); ++i) {
+      float expected[BUFFER_MAX_SIZE];
+      lanczos_axis(offsets[i], expected);
+      ASSERT_EQ(std::memcmp(expected, got[i].data(), sizeof expected), 0)
+          << "level " << f->level << ", offset " << offsets[i];
+    }
+  }
+  EXPECT_GE(levels, 1);
 }
