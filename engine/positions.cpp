@@ -44,6 +44,12 @@ void position_plan_init(position_plan *p, const warp *w) {
   p->src_right = sb->x1 + 1.0;
   p->src_top = sb->y0 - 1.0;
   p->src_bottom = sb->y1 + 1.0;
+  const double limit = double(2.0e9f);
+  p->src_upright_alone = p->src_upright && p->src_x_lo >= p->src_left &&
+                         p->src_x_hi < p->src_right && p->src_y_lo >= p->src_top &&
+                         p->src_y_hi < p->src_bottom && p->src_x_lo > -limit &&
+                         p->src_x_hi < limit && p->src_y_lo > -limit &&
+                         p->src_y_hi < limit;
   p->u = *w->dst->coord_u;
   p->v = *w->dst->coord_v;
   p->c0 = w->c0;

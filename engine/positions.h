@@ -21,8 +21,11 @@ struct position_plan {
   // source box on each side).
   double src_left, src_right, src_top, src_bottom;
   // A grown source quadrangle with upright edges (the whole layer, say):
-  // its even-odd test is inside a box, open at the low edges.
+  // its even-odd test is inside a box, open at the low edges. Where that
+  // box lies within the open box and far inside int32's range, passing it
+  // passes those tests too.
   bool src_upright;
+  bool src_upright_alone;
   double src_x_lo, src_x_hi, src_y_lo, src_y_hi;
   qcoord u, v;
   point c0, c3, e01, e32, c1, e03, e12;
