@@ -11,9 +11,9 @@ struct vector_functions {
   vector_level level;
   row_positions_function row_positions;
   row_reach_function row_reach;
-  // Lanczos-3 weights of n axes, out[i] for offset d[i] as lanczos_axis
-  // gives them; d and out hold n rounded up to a multiple of 4.
-  void (*lanczos_weights)(const float *d, int32_t n, float (*out)[BUFFER_MAX_SIZE]);
+  // Lanczos-3 weights of n axes, out[k][i] for offset d[i] as lanczos_axis
+  // gives them; d and each out[k] hold n rounded up to a multiple of 4.
+  void (*lanczos_weights)(const float *d, int32_t n, float *const *out);
   // Null where the level has no kernel for the shape.
   kernel_row_function (*kernel_for)(const kernel_shape &shape);
 };
