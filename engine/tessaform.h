@@ -368,12 +368,22 @@ warp_status tessaform_warp_target(GeglBuffer *source,
 GeglRectangle warp_source_reach(const warp_vals *vals,
                                 const GeglRectangle *source_extent,
                                 const GeglRectangle *area);
+// The destination pixels (image coordinates) whose render reads some pixel
+// of `changed` (image coordinates of the source): what a change there
+// invalidates. Empty when none does or the settings are refused.
+GeglRectangle warp_invalidated_by(const warp_vals *vals,
+                                  const GeglRectangle *source_extent,
+                                  const GeglRectangle *changed);
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy);
 void warp_transformation(warp *w, interpolation *in);
 // The source pixels (image coordinates) the samples of w->area reach through
 // a kernel window of `window` pixels; with anti-aliasing the source box.
 GeglRectangle warp_area_source_reach(const warp *w, int32_t window);
+// The pixels of w->area whose samples reach some pixel of `changed`
+// through a kernel window of `window` pixels.
+GeglRectangle warp_area_invalidated(const warp *w, int32_t window,
+                                    const GeglRectangle *changed);
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options);
 
