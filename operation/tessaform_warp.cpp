@@ -14,30 +14,32 @@ enum_start (tessaform_warp_interpolation)
 enum_end (TessaformWarpInterpolation)
 
 // A pixel-coordinate pair: GIMP shows two spin buttons, a chain and a
-// button that picks the point on the canvas.
-#define corner(x, y, label_x, label_y, blurb)                        \
+// button that picks the point on the canvas. `extra`: more ui_meta.
+#define corner(x, y, label_x, label_y, blurb, extra)                 \
   property_double (x, label_x, 0.0)                                  \
     description (blurb)                                              \
     value_range (-8388608.0, 8388608.0)                              \
     ui_range (0.0, 4096.0)                                           \
     ui_meta ("unit", "pixel-coordinate")                             \
     ui_meta ("axis", "x")                                            \
+    extra                                                            \
   property_double (y, label_y, 0.0)                                  \
     description (blurb)                                              \
     value_range (-8388608.0, 8388608.0)                              \
     ui_range (0.0, 4096.0)                                           \
     ui_meta ("unit", "pixel-coordinate")                             \
-    ui_meta ("axis", "y")
+    ui_meta ("axis", "y")                                            \
+    extra
 
 corner (dx0, dy0, _("Top-left X"), _("Top-left Y"),
         _("Where the source's corner 0 (the top-left corner of the whole "
-          "layer) lands"))
+          "layer) lands"), )
 corner (dx1, dy1, _("Top-right X"), _("Top-right Y"),
-        _("Where the source's corner 1 (top right) lands"))
+        _("Where the source's corner 1 (top right) lands"), )
 corner (dx2, dy2, _("Bottom-right X"), _("Bottom-right Y"),
-        _("Where the source's corner 2 (bottom right) lands"))
+        _("Where the source's corner 2 (bottom right) lands"), )
 corner (dx3, dy3, _("Bottom-left X"), _("Bottom-left Y"),
-        _("Where the source's corner 3 (bottom left) lands"))
+        _("Where the source's corner 3 (bottom left) lands"), )
 
 property_enum (interpolation, _("Interpolation"),
                TessaformWarpInterpolation, tessaform_warp_interpolation,
@@ -52,35 +54,22 @@ property_boolean (whole_layer, _("Whole layer"), TRUE)
   description (_("Warp the whole input; off: only the source quadrangle "
                  "below"))
 
-#undef corner
-#define corner(x, y, label_x, label_y, blurb)                        \
-  property_double (x, label_x, 0.0)                                  \
-    description (blurb)                                              \
-    value_range (-8388608.0, 8388608.0)                              \
-    ui_range (0.0, 4096.0)                                           \
-    ui_meta ("unit", "pixel-coordinate")                             \
-    ui_meta ("axis", "x")                                            \
-    ui_meta ("sensitive", "! whole-layer")                           \
-  property_double (y, label_y, 0.0)                                  \
-    description (blurb)                                              \
-    value_range (-8388608.0, 8388608.0)                              \
-    ui_range (0.0, 4096.0)                                           \
-    ui_meta ("unit", "pixel-coordinate")                             \
-    ui_meta ("axis", "y")                                            \
-    ui_meta ("sensitive", "! whole-layer")
+// Greyed out while the whole layer is the source.
+#define source_only ui_meta ("sensitive", "! whole-layer")
 
 corner (sx0, sy0, _("Source corner 0 X"), _("Source corner 0 Y"),
         _("Corner 0 of the source quadrangle, carried to the top-left "
-          "corner"))
+          "corner"), source_only)
 corner (sx1, sy1, _("Source corner 1 X"), _("Source corner 1 Y"),
         _("Corner 1 of the source quadrangle, carried to the top-right "
-          "corner"))
+          "corner"), source_only)
 corner (sx2, sy2, _("Source corner 2 X"), _("Source corner 2 Y"),
         _("Corner 2 of the source quadrangle, carried to the bottom-right "
-          "corner"))
+          "corner"), source_only)
 corner (sx3, sy3, _("Source corner 3 X"), _("Source corner 3 Y"),
         _("Corner 3 of the source quadrangle, carried to the bottom-left "
-          "corner"))
+          "corner"), source_only)
+#undef source_only
 #undef corner
 
 #else

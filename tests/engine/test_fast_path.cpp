@@ -42,8 +42,25 @@ void random_quad(std::mt19937 &rng, float cx, float cy, float radius,
   }
 }
 
+std::vector<unsigned char> random_bytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<unsigned char> bytes(n);
+  for (auto &b : bytes) b = static_cast<unsigned char>(rng());
+  return bytes;
+}
+
 class FastPath : public ::testing::Test {
  protected:
+  // The warp of s onto d.
+  void set_warp(int interpolation, int anti_aliasing, const float (&s)[8],
+                const float (&d)[8]) {
+    v = warp_vals{};
+    v.interpolation = interpolation;
+    v.anti_aliasing = anti_aliasing;
+    set_corners(&v.sx0, s);
+    set_corners(&v.dx0, d);
+  }
+
   void TearDown() override {
     warp_render_fault_injection = {-1, -1, 0, 0};
     warp_render_tile_shift = SOURCE_TILE_SHIFT;
@@ -293,20 +310,14 @@ TEST_F(FastPath, ReadsTilesOnlyWhereTheyReadLess) {
 // names: pixels outside it are scrambled before the part is rendered.
 TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
   const plain_layer big = plain_new("R'G'B'A u8", 300, 200, 7, -3);
-  std::mt19937 rng(7300);
-  std::vector<unsigned char> pixels(300 * 200 * 4);
-  for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+  const std::vector<unsigned char> pixels = random_bytes(300 * 200 * 4, 7300);
   const float s[8] = {20, 10, 280, -3, 300, 190, 7, 160};
   const float d[8] = {-30, 5, 140, -12, 170, 120, -10, 95};
   const GeglRectangle parts[] = {
       {-29, 3, 37, 19}, {0, 0, 64, 64}, {100, 90, 80, 80}, {-500, -500, 10, 10}};
   for (int interpolation : {0, 1, 2, 3})
     for (int anti_aliasing : {0, 1}) {
-      v = warp_vals{};
-      v.interpolation = interpolation;
-      v.anti_aliasing = anti_aliasing;
-      set_corners(&v.sx0, s);
-      set_corners(&v.dx0, d);
+      set_warp(interpolation, anti_aliasing, s, d);
       plain_write(big, pixels);
       const plain_layer whole = plain_render(big, v, nullptr);
       const std::vector<unsigned char> expected = plain_read(whole);
@@ -367,20 +378,14 @@ TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
 // pixel the change alters lies inside it.
 TEST_F(FastPath, ChangesInvalidateThePixelsThatReadThem) {
   const plain_layer big = plain_new("R'G'B'A u8", 90, 70, 4, -2);
-  std::mt19937 rng(4400);
-  std::vector<unsigned char> pixels(90 * 70 * 4);
-  for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+  const std::vector<unsigned char> pixels = random_bytes(90 * 70 * 4, 4400);
   const float s[8] = {10, 3, 88, -1, 93, 66, 6, 60};
   const float d[8] = {-12, 4, 60, -8, 70, 52, -6, 40};
   const GeglRectangle changes[] = {
       {40, 20, 3, 2}, {4, -2, 1, 1}, {90, 60, 20, 20}, {200, 200, 5, 5}};
   for (int interpolation : {0, 1, 2, 3})
     for (int anti_aliasing : {0, 1}) {
-      v = warp_vals{};
-      v.interpolation = interpolation;
-      v.anti_aliasing = anti_aliasing;
-      set_corners(&v.sx0, s);
-      set_corners(&v.dx0, d);
+      set_warp(interpolation, anti_aliasing, s, d);
       plain_write(big, pixels);
       const std::vector<unsigned char> before = plain_read(plain_render(big, v));
       const GeglRectangle box = warp_destination_box(&v);

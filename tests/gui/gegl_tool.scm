@@ -1,5 +1,5 @@
 ; tessaform:warp in GIMP's GEGL tool. scripts/gui_test.sh loads
-; tests/e2e/lib.scm, tests/gui/path_dialog.scm (gui-fill) and this file; the
+; tests/e2e/lib.scm, tests/gui/path_dialog.scm (gui-fill, gui-squares) and this file; the
 ; batch makes a chart, renders
 ; plug-in-tessaform's layer for the corners the driver will pick (saved as
 ; $GUI_PICTURES/gegl-reference.png), shows the chart and tells the driver
@@ -15,12 +15,7 @@
   (let* ((image (car (gimp-image-new 240 180 RGB)))
          (chart (car (gimp-layer-new image 240 180 RGBA-IMAGE "Chart" 100 LAYER-MODE-NORMAL))))
     (gimp-image-insert-layer image chart 0 -1)
-    (gui-fill image chart 0 0 240 180 '(250 250 245))
-    (for-each
-     (lambda (i)
-       (gui-fill image chart (+ 8 (* 28 (modulo i 8))) (+ 8 (* 28 (quotient i 8))) 24 24
-                 (list (* 30 (modulo i 8)) (* 40 (quotient i 8)) (- 230 (* 4 i)))))
-     (iota 48))
+    (gui-squares image chart 8 28 24)
     ; A marker on the chart's first pixels: the driver finds the canvas's
     ; origin on the screen by it.
     (gui-fill image chart 0 0 4 4 '(255 0 255))
