@@ -315,7 +315,8 @@ struct warp_render_faults {
 extern warp_render_faults warp_render_fault_injection;
 
 // How the fast path's bands read the source, counted for tests and
-// measurements; the thread that talks to GEGL counts.
+// measurements; the thread that talks to GEGL counts, atomically, since
+// renders may run side by side (GEGL's threads).
 struct warp_render_reads {
   int32_t bands_by_rows;
   int32_t bands_by_tiles;

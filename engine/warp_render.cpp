@@ -490,13 +490,15 @@ bool band_source_tiles(render_job &job, const interpolation *in,
 bool band_source(render_job &job, const interpolation *in, band_slot &slot) {
   const GeglRectangle &box = slot.box;
   if (box.width <= 0 || box.height <= 0) return true;
+  // Relaxed atomic counts: a host such as GEGL runs several renders at once.
   warp_render_reads &counts = warp_render_read_counts;
   if (slot.by_tiles) {
-    ++counts.bands_by_tiles;
-    counts.tiles += int64_t(slot.reaches.size());
+    __atomic_fetch_add(&counts.bands_by_tiles, 1, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&counts.tiles, int64_t(slot.reaches.size()),
+                       __ATOMIC_RELAXED);
     return band_source_tiles(job, in, slot);
   }
-  ++counts.bands_by_rows;
+  __atomic_fetch_add(&counts.bands_by_rows, 1, __ATOMIC_RELAXED);
   const unsigned char *touched = slot.touched.data() + (box.y - job.fetch.y);
   const size_t row_bytes = size_t(box.width) * size_t(job.bpp);
   size_t count = 0;
