@@ -5,13 +5,18 @@
 // that takes the source's corners to the same four corners. Each graph
 // renders its whole bounding box into a buffer of the source's format (as
 // GIMP writes the layer back), on GEGL's own threads; runs alternate and the
-// median counts. For comparison, the engine alone over the same box
-// (tessaform_warp on its own threads, no graph).
+// median counts, of the wall time and of the CPU time of all threads (which
+// other load on a shared machine inflates far less). For comparison, the
+// engine alone over the same box (its own threads, no graph), and the
+// survey behind the operation's get_required_for_output for the whole box
+// (warp_source_reach maps every pixel once).
 //
 //   gegl_bench [--size WxH] [--runs N] [--threads N]
 //
 // GEGL_PATH must name a folder with tessaform-warp.so, gegl-common and
 // transformops (the build's tessaform-op-modules; scripts/bench-gegl.sh).
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +34,26 @@ double now() {
   return std::chrono::duration<double>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+double cpu_now() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 +
+         double(u.ru_stime.tv_sec) + u.ru_stime.tv_usec * 1e-6;
+}
+
+// Wall and CPU seconds of one run.
+struct timing {
+  double wall;
+  double cpu;
+};
+
+template <typename F>
+timing timed(F run) {
+  const double w0 = now(), c0 = cpu_now();
+  run();
+  return {now() - w0, cpu_now() - c0};
 }
 
 double median(std::vector<double> v) {
@@ -81,13 +106,21 @@ GeglNode *append(graph &g, const char *operation) {
 }
 
 // Renders the node's whole bounding box into a new buffer of `format`.
-double render(GeglNode *node, const Babl *format) {
+timing render(GeglNode *node, const Babl *format) {
   const GeglRectangle box = gegl_node_get_bounding_box(node);
   gegl_ref<GeglBuffer> out(gegl_buffer_new(&box, format));
-  const double t0 = now();
-  gegl_node_blit_buffer(node, out.get(), &box, 0, GEGL_ABYSS_NONE);
-  return now() - t0;
+  return timed([&] {
+    gegl_node_blit_buffer(node, out.get(), &box, 0, GEGL_ABYSS_NONE);
+  });
 }
+
+struct medians {
+  std::vector<double> wall, cpu;
+  void add(timing t) {
+    wall.push_back(t.wall);
+    cpu.push_back(t.cpu);
+  }
+};
 
 }  // namespace
 
@@ -121,7 +154,8 @@ int main(int argc, char **argv) {
               "GEGL threads, median of %d runs\n",
               width, height, q[0], q[1], q[2], q[3], q[4], q[5], q[6], q[7],
               threads, runs);
-  std::printf("precision\ttessaform\tseconds\tgegl:transform\tseconds\tratio\n");
+  std::printf("precision\ttessaform\twall_s\tcpu_s\tgegl:transform\twall_s\tcpu_s"
+              "\twall_ratio\tcpu_ratio\n");
   struct precision {
     const char *name;
     const char *format;
@@ -176,16 +210,17 @@ int main(int argc, char **argv) {
       gegl_node_set_property(transform, "sampler", &as_enum);
       g_value_unset(&as_enum);
 
-      std::vector<double> a, b;
+      medians a, b;
       render(warp, format);  // warm-up: modules, babl's conversions
       render(transform, format);
       for (int r = 0; r < runs; ++r) {
-        a.push_back(render(warp, format));
-        b.push_back(render(transform, format));
+        a.add(render(warp, format));
+        b.add(render(transform, format));
       }
-      const double ta = median(a), tb = median(b);
-      std::printf("%s\t%s\t%.3f\t%s\t%.3f\t%.2f\n", p.name, k.ours, ta,
-                  k.sampler, tb, ta / tb);
+      const double wa = median(a.wall), ca = median(a.cpu);
+      const double wb = median(b.wall), cb = median(b.cpu);
+      std::printf("%s\t%s\t%.3f\t%.3f\t%s\t%.3f\t%.3f\t%.2f\t%.2f\n", p.name,
+                  k.ours, wa, ca, k.sampler, wb, cb, wa / wb, ca / cb);
       std::fflush(stdout);
     }
     // The engine alone, bilinear: what the graph adds around it.
@@ -197,17 +232,21 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 8; ++i) *d[i] = float(q[i]);
     v.interpolation = 1;
     const GeglRectangle box = warp_destination_box(&v);
-    std::vector<double> t;
+    medians alone, survey;
     const warp_render_options options = {0, threads};
     for (int r = 0; r < runs; ++r) {
       gegl_ref<GeglBuffer> out(gegl_buffer_new(&box, format));
       const warp_target target = {out.get(), 0, 0, box};
-      const double t0 = now();
-      tessaform_warp_target(source.get(), &extent, &target, &v, &options,
-                            nullptr, nullptr);
-      t.push_back(now() - t0);
+      alone.add(timed([&] {
+        tessaform_warp_target(source.get(), &extent, &target, &v, &options,
+                              nullptr, nullptr);
+      }));
+      survey.add(timed([&] { warp_source_reach(&v, &extent, &box); }));
     }
-    std::printf("%s\tengine alone, bilinear\t%.3f\n", p.name, median(t));
+    std::printf("%s\tengine alone, bilinear\t%.3f\t%.3f\n", p.name,
+                median(alone.wall), median(alone.cpu));
+    std::printf("%s\tsource reach of the box\t%.3f\t%.3f\n", p.name,
+                median(survey.wall), median(survey.cpu));
     std::fflush(stdout);
   }
   g_free(matrix);
