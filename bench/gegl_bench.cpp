@@ -15,33 +15,18 @@
 //
 // GEGL_PATH must name a folder with tessaform-warp.so, gegl-common and
 // transformops (the build's tessaform-op-modules; scripts/bench-gegl.sh).
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "clocks.h"
 #include "gegl_ref.h"
 #include "tessaform.h"
 
 namespace {
-
-double now() {
-  return std::chrono::duration<double>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double cpu_now() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 +
-         double(u.ru_stime.tv_sec) + u.ru_stime.tv_usec * 1e-6;
-}
 
 // Wall and CPU seconds of one run.
 struct timing {

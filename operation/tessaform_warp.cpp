@@ -113,29 +113,37 @@ static void prepare(GeglOperation *operation) {
   gegl_operation_set_format(operation, "output", format);
 }
 
-static GeglRectangle get_bounding_box(GeglOperation *operation) {
+// What `survey` gives for the warp over the input; empty without one.
+template <typename F>
+static GeglRectangle surveyed(GeglOperation *operation, F survey) {
   warp_vals vals;
   GeglRectangle extent;
   if (!warp_of(operation, &vals, &extent)) return GeglRectangle{0, 0, 0, 0};
-  return warp_destination_box(&vals);
+  return survey(vals, extent);
+}
+
+static GeglRectangle get_bounding_box(GeglOperation *operation) {
+  return surveyed(operation, [](const warp_vals &vals, const GeglRectangle &) {
+    return warp_destination_box(&vals);
+  });
 }
 
 static GeglRectangle get_required_for_output(GeglOperation *operation,
                                              const gchar *,
                                              const GeglRectangle *roi) {
-  warp_vals vals;
-  GeglRectangle extent;
-  if (!warp_of(operation, &vals, &extent)) return GeglRectangle{0, 0, 0, 0};
-  return warp_source_reach(&vals, &extent, roi);
+  return surveyed(operation, [&](const warp_vals &vals,
+                                 const GeglRectangle &extent) {
+    return warp_source_reach(&vals, &extent, roi);
+  });
 }
 
 static GeglRectangle get_invalidated_by_change(GeglOperation *operation,
                                                const gchar *,
                                                const GeglRectangle *region) {
-  warp_vals vals;
-  GeglRectangle extent;
-  if (!warp_of(operation, &vals, &extent)) return GeglRectangle{0, 0, 0, 0};
-  return warp_invalidated_by(&vals, &extent, region);
+  return surveyed(operation, [&](const warp_vals &vals,
+                                 const GeglRectangle &extent) {
+    return warp_invalidated_by(&vals, &extent, region);
+  });
 }
 
 static gboolean process(GeglOperation *operation, GeglBuffer *input,
