@@ -22,10 +22,7 @@
 // its own process, timed there. Pixel counts are the destination box's;
 // cpu_s is the CPU time of all threads, which other load on the machine
 // inflates far less than the wall time.
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "clocks.h"
 #include "engine.h"
 #include "gegl_ref.h"
 
@@ -47,19 +45,6 @@ constexpr double DST[8] = {100, 75, 3900, 250, 3750, 2925, 250, 2700};
 constexpr double BASE_BOX_MPX = 3806.0 * 2856.0 / 1e6;
 
 const char *const INTERP_NAMES[4] = {"nearest", "linear", "cubic", "lanczos"};
-
-double now() {
-  return std::chrono::duration<double>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double cpu_now() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 +
-         double(u.ru_stime.tv_sec) + u.ru_stime.tv_usec * 1e-6;
-}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

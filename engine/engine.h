@@ -108,3 +108,9 @@ warp_status tessaform_warp_target(GeglBuffer *source,
 GeglRectangle warp_source_reach(const warp_vals *vals,
                                 const GeglRectangle *source_extent,
                                 const GeglRectangle *area);
+// The destination pixels (image coordinates) whose render reads some pixel
+// of `changed` (image coordinates of the source): what a change there
+// invalidates. Empty when none does or the settings are refused.
+GeglRectangle warp_invalidated_by(const warp_vals *vals,
+                                  const GeglRectangle *source_extent,
+                                  const GeglRectangle *changed);

@@ -251,8 +251,6 @@ unsigned char *interpolation_get_pixel_value_lanczos(interpolation *in,
 
 // ------------------------------------------------------------- warp engine
 
-
-
 struct warp {
   GeglBuffer *gegl_buffer;          // the source, not owned
   struct bounds source_extent;      // its pixels in image coordinates
@@ -286,9 +284,6 @@ struct warp {
   int32_t target_y;
 };
 
-
-
-
 void warp_init(warp *w, const warp_vals *vals, interpolation *in);
 // The source position destination pixel (x, y) samples, decided at its
 // centre; false when it samples none.
@@ -299,6 +294,10 @@ void warp_transformation(warp *w, interpolation *in);
 // The source pixels (image coordinates) the samples of w->area reach through
 // a kernel window of `window` pixels; with anti-aliasing the source box.
 GeglRectangle warp_area_source_reach(const warp *w, int32_t window);
+// The pixels of w->area whose samples reach some pixel of `changed`
+// through a kernel window of `window` pixels.
+GeglRectangle warp_area_invalidated(const warp *w, int32_t window,
+                                    const GeglRectangle *changed);
 warp_status warp_render(warp *w, interpolation *in,
                         const warp_render_options *options);
 

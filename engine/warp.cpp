@@ -151,19 +151,41 @@ warp_status tessaform_warp(GeglBuffer *source,
                                progress, progress_data);
 }
 
+// The warp context of a source-free survey: `vals` over a source lying at
+// `source_extent`, `area` of the destination box its part; false when the
+// settings are refused.
+static bool warp_survey(warp *w, interpolation *in, const warp_vals *vals,
+                        const GeglRectangle *source_extent,
+                        const GeglRectangle *area) {
+  if (!vals || !source_extent || !area || warp_vals_check(vals)) return false;
+  warp_setup(w, in, nullptr, source_extent, vals);
+  const GeglRectangle box = {w->dst->bounds->x0, w->dst->bounds->y0,
+                             w->dst->bounds->width, w->dst->bounds->height};
+  gegl_rectangle_intersect(&w->area, &box, area);
+  return true;
+}
+
 GeglRectangle warp_source_reach(const warp_vals *vals,
                                 const GeglRectangle *source_extent,
                                 const GeglRectangle *area) {
   GeglRectangle none = {0, 0, 0, 0};
-  if (!vals || !source_extent || !area || warp_vals_check(vals)) return none;
   warp w{};
   interpolation in{};
-  warp_setup(&w, &in, nullptr, source_extent, vals);
-  const GeglRectangle box = {w.dst->bounds->x0, w.dst->bounds->y0,
-                             w.dst->bounds->width, w.dst->bounds->height};
-  gegl_rectangle_intersect(&w.area, &box, area);
+  if (!warp_survey(&w, &in, vals, source_extent, area)) return none;
   GeglRectangle reach = warp_area_source_reach(&w, in.current->size);
   const GeglRectangle extent = *source_extent;
   gegl_rectangle_intersect(&reach, &reach, &extent);
   return reach;
+}
+
+GeglRectangle warp_invalidated_by(const warp_vals *vals,
+                                  const GeglRectangle *source_extent,
+                                  const GeglRectangle *changed) {
+  GeglRectangle none = {0, 0, 0, 0};
+  warp w{};
+  interpolation in{};
+  if (!changed || !vals || warp_vals_check(vals)) return none;
+  const GeglRectangle box = warp_destination_box(vals);
+  if (!warp_survey(&w, &in, vals, source_extent, &box)) return none;
+  return warp_area_invalidated(&w, in.current->size, changed);
 }

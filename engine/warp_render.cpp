@@ -61,26 +61,75 @@ void render_straightforward(warp *w, interpolation *in) {
 
 }  // namespace
 
+namespace {
+
+// The source pixels destination pixel (x, y) reads through a kernel window
+// of `window` pixels, clamped into `fetch` as the interpolator clamps; false
+// when the pixel samples none.
+bool pixel_window(const warp *w, int32_t x, int32_t y, int32_t window,
+                  const GeglRectangle &fetch, GeglRectangle *out) {
+  float sx, sy;
+  if (!pixel_source_position(w, x, y, &sx, &sy)) return false;
+  const int32_t before = window / 2 - 1, after = window / 2;
+  auto clamp = [](int64_t v, int32_t lo, int32_t size) {
+    return int32_t(std::max<int64_t>(lo, std::min<int64_t>(v, lo + size - 1)));
+  };
+  const int64_t ix = int64_t(std::floor(double(sx) - 0.5));
+  const int64_t iy = int64_t(std::floor(double(sy) - 0.5));
+  const int32_t x0 = clamp(ix - before, fetch.x, fetch.width);
+  const int32_t y0 = clamp(iy - before, fetch.y, fetch.height);
+  *out = {x0, y0, clamp(ix + after, fetch.x, fetch.width) - x0 + 1,
+          clamp(iy + after, fetch.y, fetch.height) - y0 + 1};
+  return true;
+}
+
+// A bounding box grown point by point, kept inline: it runs per pixel.
+struct box_growth {
+  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  void add(int32_t ax0, int32_t ay0, int32_t ax1, int32_t ay1) {
+    x0 = std::min(x0, ax0);
+    y0 = std::min(y0, ay0);
+    x1 = std::max(x1, ax1);
+    y1 = std::max(y1, ay1);
+  }
+  GeglRectangle rectangle() const {
+    if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
+    return GeglRectangle{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  }
+};
+
+}  // namespace
+
 GeglRectangle warp_area_source_reach(const warp *w, int32_t window) {
   const GeglRectangle fetch = source_fetch_box(w->src->bounds);
   if (w->anti_aliasing) return fetch;
   const GeglRectangle &a = w->area;
-  const int32_t before = window / 2 - 1, after = window / 2;
-  const auto clamp = clamp_into;
-  int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+  box_growth reach;
   for (int32_t y = a.y; y < a.y + a.height; ++y)
     for (int32_t x = a.x; x < a.x + a.width; ++x) {
-      float sx, sy;
-      if (!pixel_source_position(w, x, y, &sx, &sy)) continue;
-      const int64_t ix = int64_t(std::floor(double(sx) - 0.5));
-      const int64_t iy = int64_t(std::floor(double(sy) - 0.5));
-      x0 = std::min(x0, clamp(ix - before, fetch.x, fetch.width));
-      x1 = std::max(x1, clamp(ix + after, fetch.x, fetch.width));
-      y0 = std::min(y0, clamp(iy - before, fetch.y, fetch.height));
-      y1 = std::max(y1, clamp(iy + after, fetch.y, fetch.height));
+      GeglRectangle win;
+      if (pixel_window(w, x, y, window, fetch, &win))
+        reach.add(win.x, win.y, win.x + win.width - 1, win.y + win.height - 1);
     }
-  if (x0 > x1) return GeglRectangle{0, 0, 0, 0};
-  return GeglRectangle{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  return reach.rectangle();
+}
+
+GeglRectangle warp_area_invalidated(const warp *w, int32_t window,
+                                    const GeglRectangle *changed) {
+  const GeglRectangle fetch = source_fetch_box(w->src->bounds);
+  if (!gegl_rectangle_intersect(nullptr, changed, &fetch))
+    return GeglRectangle{0, 0, 0, 0};
+  const GeglRectangle &a = w->area;
+  box_growth hit;
+  for (int32_t y = a.y; y < a.y + a.height; ++y)
+    for (int32_t x = a.x; x < a.x + a.width; ++x) {
+      GeglRectangle win;
+      if (!pixel_window(w, x, y, window, fetch, &win)) continue;
+      // Anti-aliasing may read any of the source box.
+      if (w->anti_aliasing || gegl_rectangle_intersect(nullptr, &win, changed))
+        hit.add(x, y, x, y);
+    }
+  return hit.rectangle();
 }
 
 warp_status warp_render(warp *w, interpolation *in,

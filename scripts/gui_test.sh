@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# The path procedure's dialog in GIMP's GUI under Xvfb: opens it through an
-# interactive call, takes a screenshot, presses OK (Return) and checks the new
-# layer; opens it again, presses Cancel (Escape) and checks the image is
-# unchanged. A fresh private profile per run: a GUI GIMP that is killed
-# leaves crash-recovery state that blocks the next start.
-#   GUI_DOCS=1   copies the screenshot and the before/after pictures to docs/
+# GIMP's GUI under Xvfb, one GIMP start for all of it. The path procedure's
+# dialog: opens it through an interactive call, takes a screenshot, presses
+# OK (Return) and checks the new layer; opens it again, presses Cancel
+# (Escape) and checks the image is unchanged. Then the GEGL operation
+# tessaform:warp in Tools -> GEGL Operation: chooses Quadrangle Warp in the
+# list, picks the four corners on the canvas with the pick buttons, checks
+# the live preview, presses OK and compares the layer with plug-in-tessaform's
+# for the same corners. A fresh private profile (and XDG_DATA_HOME, where the
+# GEGL module goes) per run: a GUI GIMP that is killed leaves crash-recovery
+# state that blocks the next start.
+#   GUI_DOCS=1   copies the screenshots and the before/after pictures to docs/
 #   GUI_KEEP=1   keeps the temporary folder
 set -uo pipefail
 
@@ -14,8 +19,10 @@ shot_name="Quadrangle Warp from Path"
 # Inside Xvfb: GIMP in the background, the dialogs answered from here.
 if [ "${1:-}" = --inside ]; then
   work=$2
+  mkfifo "$work/go"
   gimp-2.10 -n -d -f \
-    -b "(begin (load \"$root/tests/e2e/lib.scm\") (load \"$root/tests/gui/path_dialog.scm\") (e2e-run \"gui\"))" \
+    -b "(begin (load \"$root/tests/e2e/lib.scm\") (load \"$root/tests/gui/path_dialog.scm\") (e2e-run \"gui\")
+               (load \"$root/tests/gui/gegl_tool.scm\") (e2e-run \"gegl\"))" \
     -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1 &
   gimp_pid=$!
   find_dialog() {  # waits up to $1 s for the dialog; prints its window
@@ -46,6 +53,9 @@ if [ "${1:-}" = --inside ]; then
   }
   # The first dialog waits for GIMP's start.
   answer Return ok 240 && answer Escape cancel 60
+  # shellcheck source=scripts/gui_gegl_tool.sh
+  source "$root/scripts/gui_gegl_tool.sh"
+  gegl_tool_drive
   for ((i = 0; i < 120; i++)); do
     kill -0 "$gimp_pid" 2>/dev/null || break
     sleep 0.5
@@ -81,31 +91,34 @@ trap cleanup EXIT
 mkdir -p "$work/results" "$work/pictures"
 
 export GIMP2_DIRECTORY=$work/profile
+export XDG_DATA_HOME=$work/data
 timeout 300 gimp-console-2.10 -i -d -f -b '(gimp-quit 0)' >"$work/init.log" 2>&1
 bash "$root/scripts/install.sh" "$binary" "$GIMP2_DIRECTORY" >"$work/install.log" 2>&1
 # The console start registers every plug-in; the GUI start then only
 # queries the fresh one.
 timeout 300 gimp-console-2.10 -i -d -f -b '(gimp-quit 0)' >>"$work/init.log" 2>&1
 
-E2E_RESULTS=$work/results GUI_PICTURES=$work/pictures \
-  timeout 600 xvfb-run -a -s "-screen 0 1280x800x24" bash "$root/scripts/gui_test.sh" --inside "$work" </dev/null
+E2E_RESULTS=$work/results GUI_PICTURES=$work/pictures GUI_WORK=$work \
+  timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$root/scripts/gui_test.sh" --inside "$work" </dev/null
 
 passed=0
 failed=0
-out=$work/results/gui.out
-if [ -s "$out" ]; then
-  while IFS=$'\t' read -r head expected got; do
-    case $head in
-      "PASS "*) passed=$((passed + 1)) ;;
-      "FAIL "*) failed=$((failed + 1))
-                printf 'FAIL %s\n     expected: %s\n     got:      %s\n' "${head#FAIL }" "$expected" "$got" ;;
-    esac
-  done <"$out"
-  grep -q '^END gui$' "$out" || { failed=$((failed + 1)); echo "FAIL the batch ran to its end"; }
-else
-  failed=$((failed + 1))
-  echo "FAIL the batch wrote its results"
-fi
+for name in gui gegl; do
+  out=$work/results/$name.out
+  if [ -s "$out" ]; then
+    while IFS=$'\t' read -r head expected got; do
+      case $head in
+        "PASS "*) passed=$((passed + 1)) ;;
+        "FAIL "*) failed=$((failed + 1))
+                  printf 'FAIL %s\n     expected: %s\n     got:      %s\n' "${head#FAIL }" "$expected" "$got" ;;
+      esac
+    done <"$out"
+    grep -q "^END $name\$" "$out" || { failed=$((failed + 1)); echo "FAIL the $name batch ran to its end"; }
+  else
+    failed=$((failed + 1))
+    echo "FAIL the $name batch wrote its results"
+  fi
+done
 for answer in ok cancel; do
   if grep -q "^ANSWERED $answer\$" "$work/driver.log" 2>/dev/null; then
     passed=$((passed + 1))
@@ -116,6 +129,26 @@ done
 if [ -s "$work/pictures/dialog.png" ]; then passed=$((passed + 1)); else
   failed=$((failed + 1)); echo "FAIL screenshot of the dialog"
 fi
+# The GEGL tool: the operation's layer is plug-in-tessaform's, byte for byte,
+# and the canvas showed the warp before OK.
+pictures=$work/pictures
+rgba_of() { convert "$1" -depth 8 rgba:- 2>/dev/null | sha1sum; }
+if [ -s "$pictures/gegl-reference.png" ] && [ -s "$pictures/gegl-applied.png" ] &&
+   [ "$(rgba_of "$pictures/gegl-reference.png")" = "$(rgba_of "$pictures/gegl-applied.png")" ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); echo "FAIL the GEGL tool's layer has plug-in-tessaform's bytes"
+fi
+changed=0
+if [ -s "$work/canvas-origin" ] && [ -s "$pictures/gegl-preview.png" ]; then
+  read -r ox oy <"$work/canvas-origin"
+  changed=$(compare -metric AE "$pictures/gegl-before.png[240x180+$ox+$oy]" \
+              "$pictures/gegl-preview.png[240x180+$ox+$oy]" null: 2>&1 | cut -d' ' -f1)
+fi
+if [ "${changed%.*}" -gt 5000 ] 2>/dev/null; then passed=$((passed + 1)); else
+  failed=$((failed + 1)); echo "FAIL the canvas previewed the warp (pixels changed: $changed)"
+fi
+grep -h '^GEGL' "$work/driver.log" 2>/dev/null | grep -v '^GEGL-TIME' | sed 's/^/gui: /'
 for bad in "Plug-in crashed" "-CRITICAL" "GeglBuffers leaked"; do
   if grep -qF -- "$bad" "$work/gimp.log"; then
     failed=$((failed + 1)); echo "FAIL GIMP output has \"$bad\""
@@ -132,6 +165,9 @@ if [ "${GUI_DOCS:-0}" = 1 ] && [ $failed -eq 0 ]; then
   convert "$work/pictures/before.png" "$work/pictures/after.png" +append \
     "$root/docs/path-before-after.png"
   echo "gui: wrote docs/path-dialog.png and docs/path-before-after.png"
+  # The canvas with its live preview beside the operation's dialog.
+  convert "$pictures/gegl-preview.png" -crop 900x870+380+0 +repage "$root/docs/gegl-tool-preview.png"
+  echo "gui: wrote docs/gegl-tool-preview.png"
 fi
 if [ $failed -gt 0 ]; then
   echo "---- GIMP output"; head -n 40 "$work/gimp.log"; echo "----"
@@ -139,5 +175,7 @@ fi
 end_ns=$(date +%s%N)
 elapsed=$(( (end_ns - start_ns) / 1000000 ))
 printf 'gui: wall time %d.%03d s\n' $((elapsed / 1000)) $((elapsed % 1000))
+gegl_ms=$(sed -n 's/^GEGL-TIME //p' "$work/driver.log" 2>/dev/null)
+[ -n "$gegl_ms" ] && printf 'gui: of which the GEGL tool %d.%03d s\n' $((gegl_ms / 1000)) $((gegl_ms % 1000))
 echo "gui: $passed passed, $failed failed"
 [ $failed -eq 0 ]

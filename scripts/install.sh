@@ -4,20 +4,26 @@ set -euo pipefail
 
 usage() {
   cat <<EOF
-usage: $(basename "$0") [BINARY] [PROFILE_DIR]
+usage: $(basename "$0") [BINARY] [PROFILE_DIR] [GEGL_DIR]
   BINARY       the built plug-in (default: build/tessaform)
   PROFILE_DIR  the GIMP 2.10 profile to install into
                (default: \${GIMP2_DIRECTORY:-\$HOME/.config/GIMP/2.10})
+  GEGL_DIR     GEGL's plug-in folder for the operation tessaform:warp
+               (default: \${XDG_DATA_HOME:-\$HOME/.local/share}/gegl-0.4/plug-ins)
 Copies BINARY to PROFILE_DIR/plug-ins/tessaform/tessaform with its exec bit.
 GIMP registers it at its next start. The command-line tool tessaform-warp,
 when built beside BINARY, goes next to it with its folder of module links.
+The GEGL module tessaform-warp.so, when built beside BINARY, goes into
+GEGL_DIR, where GIMP (Tools > GEGL Operation) and the gegl command find it;
+with a profile other than your own it goes there only when GEGL_DIR or
+XDG_DATA_HOME is given, so that a test never installs it for you.
 EOF
 }
 
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;
 esac
-if [ $# -gt 2 ]; then
+if [ $# -gt 3 ]; then
   usage >&2
   exit 2
 fi
@@ -63,4 +69,22 @@ if [ -f "$tool" ]; then
   cp -RP "$(dirname "$binary")/tessaform-warp-modules" "$target/"
   install -m 755 "$tool" "$target/tessaform-warp"
   echo "install: $target/tessaform-warp"
+fi
+
+# ---- The GEGL operation tessaform:warp ------------------------------------
+module=$(dirname "$binary")/tessaform-op-modules/tessaform-warp.so
+if [ -f "$module" ]; then
+  own_profile=0
+  [ $# -lt 2 ] && [ -z "${GIMP2_DIRECTORY:-}" ] && own_profile=1
+  if [ $# -ge 3 ] || [ -n "${XDG_DATA_HOME:-}" ] || [ $own_profile = 1 ]; then
+    gegl_dir=${3:-${XDG_DATA_HOME:-$HOME/.local/share}/gegl-0.4/plug-ins}
+    mkdir -p "$gegl_dir"
+    # Copied then renamed: a GIMP that is running keeps the old file mapped.
+    install -m 644 "$module" "$gegl_dir/tessaform-warp.so.new"
+    mv -f "$gegl_dir/tessaform-warp.so.new" "$gegl_dir/tessaform-warp.so"
+    echo "install: $gegl_dir/tessaform-warp.so"
+  else
+    echo "install: the GEGL operation is not installed for a private profile" \
+         "(give GEGL_DIR or XDG_DATA_HOME)"
+  fi
 fi

@@ -7,6 +7,8 @@ packages=(g++ make cmake pkg-config libgimp2.0-dev libgegl-dev libbabl-dev
 # The dialog test: GIMP's GUI on a virtual screen, keys typed into it,
 # screenshots, and the theme engine GIMP's themes draw with.
 packages+=(xvfb xdotool x11-apps imagemagick gtk2-engines-pixbuf)
+# The GEGL operation's tests: GEGL's own command runs the module on files.
+packages+=(gegl)
 # The fuzz target: clang and its libFuzzer and sanitizer runtimes.
 packages+=(clang libclang-rt-dev)
 # The benchmarks only (TESSAFORM_BENCH=1): OpenCV, the speed the render

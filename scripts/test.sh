@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: unit tests (plain, then under ASan and UBSan), the fast path's
 # tests under TSan, a minute of fuzzing, the end-to-end tests in headless
-# GIMP, the command-line tool against the plug-in, then the dialog in GIMP's
-# GUI under Xvfb.
+# GIMP, the command-line tool against the plug-in, the GEGL operation through
+# the gegl command, then the dialog and the GEGL tool in GIMP's GUI under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +35,9 @@ bash scripts/e2e.sh build/tessaform
 
 echo "== tessaform-warp against the plug-in"
 bash scripts/cli-test.sh build
+
+echo "== the GEGL operation through the gegl command"
+bash scripts/op-test.sh build
 
 echo "== the dialog in GIMP's GUI"
 bash scripts/gui_test.sh build/tessaform

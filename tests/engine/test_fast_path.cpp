@@ -58,8 +58,25 @@ warp_render_options fast(int32_t threads, int32_t level) {
   return o;
 }
 
+std::vector<unsigned char> random_bytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<unsigned char> bytes(n);
+  for (auto &b : bytes) b = static_cast<unsigned char>(rng());
+  return bytes;
+}
+
 class FastPath : public ::testing::Test {
  protected:
+  // The warp of s onto d.
+  void set_warp(int interpolation, int anti_aliasing, const float (&s)[8],
+                const float (&d)[8]) {
+    v = warp_vals{};
+    v.interpolation = interpolation;
+    v.anti_aliasing = anti_aliasing;
+    set_corners(&v.sx0, s);
+    set_corners(&v.dx0, d);
+  }
+
   // A random RGBA source and a slanted destination of 1100 rows: 18 bands,
   // enough for three threads to interleave.
   void tall_case(int interpolation) {
@@ -340,20 +357,14 @@ TEST_F(FastPath, ReadsTilesOnlyWhereTheyReadLess) {
 // names: pixels outside it are scrambled before the part is rendered.
 TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
   const plain_layer big = plain_new("R'G'B'A u8", 300, 200, 7, -3);
-  std::mt19937 rng(7300);
-  std::vector<unsigned char> pixels(300 * 200 * 4);
-  for (auto &p : pixels) p = static_cast<unsigned char>(rng());
+  const std::vector<unsigned char> pixels = random_bytes(300 * 200 * 4, 7300);
   const float s[8] = {20, 10, 280, -3, 300, 190, 7, 160};
   const float d[8] = {-30, 5, 140, -12, 170, 120, -10, 95};
   const GeglRectangle parts[] = {
       {-29, 3, 37, 19}, {0, 0, 64, 64}, {100, 90, 80, 80}, {-500, -500, 10, 10}};
   for (int interpolation : {0, 1, 2, 3})
     for (int anti_aliasing : {0, 1}) {
-      v = warp_vals{};
-      v.interpolation = interpolation;
-      v.anti_aliasing = anti_aliasing;
-      set_corners(&v.sx0, s);
-      set_corners(&v.dx0, d);
+      set_warp(interpolation, anti_aliasing, s, d);
       plain_write(big, pixels);
       const plain_layer whole = plain_render(big, v, nullptr);
       const std::vector<unsigned char> expected = plain_read(whole);
@@ -405,6 +416,69 @@ TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
           EXPECT_EQ(differ, 0);
           EXPECT_EQ(outside_kept, outside);
         }
+    }
+}
+
+// A change to the source invalidates exactly the destination pixels that
+// sample and whose reach takes it in (with anti-aliasing the reach is the
+// whole source box): the box of those pixels, counted one by one, and every
+// pixel the change alters lies inside it.
+TEST_F(FastPath, ChangesInvalidateThePixelsThatReadThem) {
+  const plain_layer big = plain_new("R'G'B'A u8", 90, 70, 4, -2);
+  const std::vector<unsigned char> pixels = random_bytes(90 * 70 * 4, 4400);
+  const float s[8] = {10, 3, 88, -1, 93, 66, 6, 60};
+  const float d[8] = {-12, 4, 60, -8, 70, 52, -6, 40};
+  const GeglRectangle changes[] = {
+      {40, 20, 3, 2}, {4, -2, 1, 1}, {90, 60, 20, 20}, {200, 200, 5, 5}};
+  for (int interpolation : {0, 1, 2, 3})
+    for (int anti_aliasing : {0, 1}) {
+      set_warp(interpolation, anti_aliasing, s, d);
+      plain_write(big, pixels);
+      const std::vector<unsigned char> before = plain_read(plain_render(big, v));
+      const GeglRectangle box = warp_destination_box(&v);
+      warp_vals single = v;
+      single.anti_aliasing = 0;
+      for (const GeglRectangle &change : changes) {
+        SCOPED_TRACE(::testing::Message()
+                     << "interpolation " << interpolation << ", anti-aliasing "
+                     << anti_aliasing << ", change at " << change.x << ","
+                     << change.y);
+        const GeglRectangle got = warp_invalidated_by(&v, &big.extent, &change);
+        GeglRectangle expected = {0, 0, 0, 0};
+        for (int y = box.y; y < box.y + box.height; ++y)
+          for (int x = box.x; x < box.x + box.width; ++x) {
+            const GeglRectangle at = {x, y, 1, 1};
+            const GeglRectangle reach = warp_source_reach(&v, &big.extent, &at);
+            const GeglRectangle sampled =
+                warp_source_reach(&single, &big.extent, &at);
+            if (sampled.width > 0 &&
+                gegl_rectangle_intersect(nullptr, &reach, &change))
+              gegl_rectangle_bounding_box(&expected, &expected, &at);
+          }
+        EXPECT_TRUE(gegl_rectangle_equal(&got, &expected))
+            << got.x << "," << got.y << " " << got.width << "x" << got.height;
+        std::vector<unsigned char> changed = pixels;
+        for (int y = 0; y < 70; ++y)
+          for (int x = 0; x < 90; ++x) {
+            const GeglRectangle at = {x + 4, y - 2, 1, 1};
+            if (gegl_rectangle_intersect(nullptr, &at, &change))
+              for (int c = 0; c < 4; ++c)
+                changed[(size_t(y) * 90 + size_t(x)) * 4 + size_t(c)] ^= 0xa5;
+          }
+        plain_write(big, changed);
+        const std::vector<unsigned char> after = plain_read(plain_render(big, v));
+        int64_t outside = 0;
+        for (int y = 0; y < box.height; ++y)
+          for (int x = 0; x < box.width; ++x) {
+            const GeglRectangle at = {x + box.x, y + box.y, 1, 1};
+            const size_t i = (size_t(y) * size_t(box.width) + size_t(x)) * 4;
+            if (!std::equal(&after[i], &after[i] + 4, &before[i]) &&
+                !gegl_rectangle_intersect(nullptr, &at, &got))
+              ++outside;
+          }
+        EXPECT_EQ(outside, 0);
+        plain_write(big, pixels);
+      }
     }
 }
 

@@ -10,6 +10,17 @@
   (gimp-image-select-rectangle image CHANNEL-OP-REPLACE x y w h)
   (gimp-drawable-edit-fill layer FILL-FOREGROUND))
 
+; A chart: a light ground and 48 coloured squares of `side` pixels, 8 across,
+; every `step` pixels from (margin, margin).
+(define (gui-squares image chart margin step side)
+  (gui-fill image chart 0 0 (car (gimp-drawable-width chart))
+            (car (gimp-drawable-height chart)) '(250 250 245))
+  (for-each
+   (lambda (i)
+     (gui-fill image chart (+ margin (* step (modulo i 8))) (+ margin (* step (quotient i 8)))
+               side side (list (* 30 (modulo i 8)) (* 40 (quotient i 8)) (- 230 (* 4 i)))))
+   (iota 48)))
+
 ; A wall and a small chart to be hung on it.
 (define (gui-scene)
   (let* ((image (car (gimp-image-new 480 320 RGB)))
@@ -19,12 +30,7 @@
     (gimp-image-insert-layer image chart 0 -1)
     (gimp-drawable-fill wall FILL-WHITE)
     (gui-fill image wall 0 0 480 320 '(214 206 190))
-    (gui-fill image chart 0 0 200 150 '(250 250 245))
-    (for-each
-     (lambda (i)
-       (gui-fill image chart (+ 6 (* 24 (modulo i 8))) (+ 6 (* 24 (quotient i 8))) 20 20
-                 (list (* 30 (modulo i 8)) (* 40 (quotient i 8)) (- 230 (* 4 i)))))
-     (iota 48))
+    (gui-squares image chart 6 24 20)
     (gimp-selection-none image)
     ; Moved only now: the selections above are in image coordinates.
     (gimp-layer-set-offsets chart 20 85)
