@@ -14,7 +14,13 @@ struct warp_vals {
   int32_t interpolation;
   int32_t pre_blur;
   int32_t anti_aliasing;
+  int32_t mapping;  // a warp_mapping; zero (bilinear) unless a host asks
 };
+
+// How destination pixels find their source: the bilinear map spaces the
+// source evenly between the corners; the perspective map is the projective
+// one, which keeps straight lines straight (a photographed plane).
+enum warp_mapping { WARP_BILINEAR = 0, WARP_PERSPECTIVE = 1 };
 
 typedef void (*warp_progress)(double done, void *data);
 

@@ -64,9 +64,23 @@ int32_t mip_level_for(const source_mip *m, const footprint &f) {
   return std::max(1, std::min(k, m->levels));
 }
 
+// The footprint's longest stretch from its two columns.
+bool footprint_major(footprint *f) {
+  const double a = f->along_x.x * f->along_x.x + f->along_x.y * f->along_x.y;
+  const double b = f->along_y.x * f->along_y.x + f->along_y.y * f->along_y.y;
+  const double d = f->along_x.x * f->along_y.x + f->along_x.y * f->along_y.y;
+  f->major = std::sqrt(0.5 * (a + b + std::sqrt((a - b) * (a - b) + 4 * d * d)));
+  return std::isfinite(f->major);
+}
+
 }  // namespace
 
 bool footprint_at(const warp *w, double x, double y, footprint *f) {
+  if (w->mapping == WARP_PERSPECTIVE) {
+    if (!homography_jacobian(&w->perspective, x, y, &f->along_x, &f->along_y))
+      return false;
+    return footprint_major(f);
+  }
   const point P = point_init(x, y);
   const double u = qcoord_get(w->dst->coord_u, P);
   const double v = qcoord_get(w->dst->coord_v, P);
@@ -80,11 +94,7 @@ bool footprint_at(const warp *w, double x, double y, footprint *f) {
                            1.0 / det);
   f->along_y = point_scale(point_add(point_scale(su, -dv.x), point_scale(sv, du.x)),
                            1.0 / det);
-  const double a = f->along_x.x * f->along_x.x + f->along_x.y * f->along_x.y;
-  const double b = f->along_y.x * f->along_y.x + f->along_y.y * f->along_y.y;
-  const double d = f->along_x.x * f->along_y.x + f->along_x.y * f->along_y.y;
-  f->major = std::sqrt(0.5 * (a + b + std::sqrt((a - b) * (a - b) + 4 * d * d)));
-  return std::isfinite(f->major);
+  return footprint_major(f);
 }
 
 bool footprint_render(const warp *w, interpolation *in, double cx, double cy,

@@ -59,4 +59,6 @@ void position_plan_init(position_plan *p, const warp *w) {
   p->c1 = w->c1;
   p->e03 = w->e03;
   p->e12 = w->e12;
+  p->perspective = w->mapping == WARP_PERSPECTIVE;
+  p->h = w->perspective;
 }

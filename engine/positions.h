@@ -29,6 +29,8 @@ struct position_plan {
   double src_x_lo, src_x_hi, src_y_lo, src_y_hi;
   qcoord u, v;
   point c0, c3, e01, e32, c1, e03, e12;
+  bool perspective;  // the perspective mapping: h instead of u, v, c0 ...
+  homography h;
 };
 
 void position_plan_init(position_plan *p, const warp *w);

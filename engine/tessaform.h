@@ -48,6 +48,38 @@ double qcoord_get(const qcoord *q, point P);
 void get_intersect(point p1, point d1, point p2, point d2, float *out_x,
                    float *out_y);
 
+// ------------------------------------------------------------- perspective
+
+// A quadrangle as the perspective map sees it: it exists between two convex
+// quadrangles only.
+enum quad_shape {
+  QUAD_CONVEX,
+  QUAD_FLAT,     // three corners on a line
+  QUAD_CONCAVE,  // a corner inside the triangle of the other three
+  QUAD_CROSSED,  // its edges cross
+};
+quad_shape quad_shape_of(const point q[4]);
+
+// The projective map of the destination onto the source: a point P goes to
+// to + (m (P - from)) projected, `from` and `to` the quadrangles' centres.
+// Scaled so that the destination's centre has the denominator 1: points
+// with one above 0 lie in front of the horizon.
+struct homography {
+  point from;
+  point to;
+  double m[3][3];
+};
+
+// False when the map is not finite (the quadrangles must be convex).
+bool homography_init(homography *h, const point src[4], const point dst[4]);
+// sx is not a number behind the horizon.
+void homography_map(const homography *h, float x, float y, float *sx,
+                    float *sy);
+// The map's derivatives along x and along y at (x, y); false behind the
+// horizon or where they are not finite.
+bool homography_jacobian(const homography *h, double x, double y,
+                         point *along_x, point *along_y);
+
 // ----------------------------------------------------------------- regions
 
 struct region;
@@ -265,6 +297,8 @@ struct warp {
   int32_t pre_blur;
   int32_t anti_aliasing;
   int32_t interpolation;  // the kernel's index, 0 nearest .. 3 Lanczos
+  int32_t mapping;        // a warp_mapping
+  homography perspective;  // the perspective mapping's, when chosen
   region src_region;
   region *src;
   region dst_region;

@@ -22,6 +22,37 @@ static void warp_vals_destination(const warp_vals *v, point quad[4]) {
   point_pairs_to_quad(quad, xy);
 }
 
+// Why the mapping cannot carry the source quadrangle onto the destination,
+// or null. The perspective map of two convex quadrangles keeps the horizon
+// off the destination; any other shape would fold the plane over.
+static const char *warp_mapping_check(int32_t mapping, const point src[4],
+                                      const point dst[4]) {
+  if (mapping == WARP_BILINEAR) return nullptr;
+  if (mapping != WARP_PERSPECTIVE) return "unknown mapping!";
+  static const char *const refusals[2][4] = {
+      {nullptr,
+       "the perspective mapping needs a convex source quadrangle: three of its "
+       "corners lie on a line",
+       "the perspective mapping needs a convex source quadrangle: one corner "
+       "lies inside the triangle of the other three",
+       "the perspective mapping needs a convex source quadrangle: its edges "
+       "cross (the corners must go round it in order)"},
+      {nullptr,
+       "the perspective mapping needs a convex destination quadrangle: three "
+       "of its corners lie on a line",
+       "the perspective mapping needs a convex destination quadrangle: one "
+       "corner lies inside the triangle of the other three",
+       "the perspective mapping needs a convex destination quadrangle: its "
+       "edges cross (the corners must go round it in order)"}};
+  for (int i = 0; i < 2; ++i)
+    if (const char *refusal = refusals[i][quad_shape_of(i ? dst : src)])
+      return refusal;
+  homography h;
+  if (!homography_init(&h, src, dst))
+    return "the perspective mapping of these quadrangles is not finite";
+  return nullptr;
+}
+
 const char *warp_vals_check(const warp_vals *vals) {
   if (vals->interpolation < 0 || vals->interpolation > 3)
     return "unknown interpolation!";
@@ -35,6 +66,8 @@ const char *warp_vals_check(const warp_vals *vals) {
           std::fabs(quad[i].x) > WARP_COORD_LIMIT ||
           std::fabs(quad[i].y) > WARP_COORD_LIMIT)
         return "coordinates must be finite and at most 8388608 in magnitude";
+  if (const char *refusal = warp_mapping_check(vals->mapping, quads[0], quads[1]))
+    return refusal;
 
   point areal[4];
   bounds box{};
@@ -54,6 +87,7 @@ void warp_init(warp *w, const warp_vals *vals, interpolation *in) {
   w->pre_blur = vals->pre_blur;
   w->anti_aliasing = vals->anti_aliasing;
   w->interpolation = vals->interpolation;
+  w->mapping = vals->mapping;
 
   // An unknown index keeps interpolation_init's kernel; tessaform_warp has
   // refused it through warp_vals_check before getting here.
@@ -78,9 +112,15 @@ void warp_init(warp *w, const warp_vals *vals, interpolation *in) {
   w->c1 = q[1];
   w->e03 = point_from2(q[0], q[3]);
   w->e12 = point_from2(q[1], q[2]);
+  if (w->mapping == WARP_PERSPECTIVE)
+    homography_init(&w->perspective, w->src->quad, w->dst->quad);
 }
 
 void warp_convert(const warp *w, float x, float y, float *sx, float *sy) {
+  if (w->mapping == WARP_PERSPECTIVE) {
+    homography_map(&w->perspective, x, y, sx, sy);
+    return;
+  }
   const point P = point_init(x, y);
   const double u = qcoord_get(w->dst->coord_u, P);
   const double v = qcoord_get(w->dst->coord_v, P);

@@ -26,11 +26,12 @@ plain_layer rgba_source(int w, int h,
 }
 
 warp_vals vals_for(const float (&s)[8], const float (&d)[8], int kernel,
-                   int anti_aliasing) {
+                   int anti_aliasing, int32_t mapping = WARP_BILINEAR) {
   warp_vals v{};
   v.progress_name = "aa";
   v.interpolation = kernel;
   v.anti_aliasing = anti_aliasing;
+  v.mapping = mapping;
   for (int i = 0; i < 8; ++i) (&v.sx0)[i] = s[i], (&v.dx0)[i] = d[i];
   return v;
 }
@@ -127,24 +128,59 @@ TEST(AntiAliasing, CheckerboardShrunkGoesGreyAndAliasesWithoutTheFlag) {
     p[0] = p[1] = p[2] = checker(x, y), p[3] = 255;
   });
   const float tiny[8] = {1, 1, 5, 1, 6, 6, 1, 5};  // about 50x, reduced copies
-  for (int kernel = 0; kernel < 4; ++kernel) {
-    int n = 0;
-    const int on = worst_interior(
-        render(src, vals_for(kSquare256, kTrapezoid4, kernel, 1)), 0, 127.5, &n);
-    EXPECT_LE(on, 12) << kNames[kernel];
-    EXPECT_GT(n, 2000);
-    EXPECT_GT(worst_interior(render(src, vals_for(kSquare256, kTrapezoid4,
-                                                  kernel, 0)),
-                             0, 127.5),
-              60)
-        << kNames[kernel];
-    const rgba_image far = render(src, vals_for(kSquare256, tiny, kernel, 1));
-    for (int y = 0; y < far.height; ++y)
-      for (int x = 0; x < far.width; ++x)
-        if (far.at(x, y)[3] == 255) {
-          EXPECT_NEAR(far.at(x, y)[0], 127.5, 12) << kNames[kernel];
-        }
-  }
+  for (int32_t mapping : {WARP_BILINEAR, WARP_PERSPECTIVE})
+    for (int kernel = 0; kernel < 4; ++kernel) {
+      SCOPED_TRACE(::testing::Message() << kNames[kernel] << ", mapping " << mapping);
+      int n = 0;
+      const int on = worst_interior(
+          render(src, vals_for(kSquare256, kTrapezoid4, kernel, 1, mapping)), 0,
+          127.5, &n);
+      EXPECT_LE(on, 12);
+      EXPECT_GT(n, 2000);
+      EXPECT_GT(worst_interior(render(src, vals_for(kSquare256, kTrapezoid4,
+                                                    kernel, 0, mapping)),
+                               0, 127.5),
+                60);
+      const rgba_image far =
+          render(src, vals_for(kSquare256, tiny, kernel, 1, mapping));
+      for (int y = 0; y < far.height; ++y)
+        for (int x = 0; x < far.width; ++x)
+          if (far.at(x, y)[3] == 255) {
+            EXPECT_NEAR(far.at(x, y)[0], 127.5, 12);
+          }
+    }
+}
+
+// The perspective map's footprint in closed form is its derivative: central
+// differences of the mapped positions agree, and it shrinks most where the
+// destination is narrowest.
+TEST(AntiAliasing, PerspectiveFootprintIsTheMapsDerivative) {
+  const warp_vals v = vals_for(kSquare256, kTrapezoid4, 1, 1, WARP_PERSPECTIVE);
+  warp w{};
+  interpolation in{};
+  w.source_extent = bounds{nullptr, 0, 0, 256, 256, 256, 256};
+  interpolation_init(&in, &w);
+  warp_init(&w, &v, &in);
+  auto map = [&](double x, double y) {
+    float sx, sy;
+    warp_convert(&w, float(x), float(y), &sx, &sy);
+    return point_init(sx, sy);
+  };
+  double narrow = 0, wide = 0;
+  for (double y = 6; y <= 64; y += 7)
+    for (double x = 10; x <= 56; x += 5) {
+      footprint f;
+      ASSERT_TRUE(footprint_at(&w, x, y, &f)) << x << "," << y;
+      const double h = 0.5;
+      const point dx = point_scale(point_from2(map(x - h, y), map(x + h, y)), 0.5 / h);
+      const point dy = point_scale(point_from2(map(x, y - h), map(x, y + h)), 0.5 / h);
+      EXPECT_NEAR(f.along_x.x, dx.x, 0.01 * f.major) << x << "," << y;
+      EXPECT_NEAR(f.along_x.y, dx.y, 0.01 * f.major) << x << "," << y;
+      EXPECT_NEAR(f.along_y.x, dy.x, 0.01 * f.major) << x << "," << y;
+      EXPECT_NEAR(f.along_y.y, dy.y, 0.01 * f.major) << x << "," << y;
+      (y < 10 ? narrow : wide) = std::max(y < 10 ? narrow : wide, f.major);
+    }
+  EXPECT_GT(narrow, wide);
 }
 
 TEST(AntiAliasing, SqueezedOnlyInYFiltersOnlyAcrossY) {
@@ -201,12 +237,14 @@ TEST(AntiAliasing, FastPathWritesTheOnePixelPathsBytes) {
     }
     plain_write(src, px);
     for (const auto *d : {&kTrapezoid4, &tiny})
-      for (int kernel = 0; kernel < 4; ++kernel) {
-        const warp_vals v = vals_for(kSquare256, *d, kernel, 1);
-        warp_render_options slow = {1, 1}, fast = {0, 2};
-        const plain_layer a = plain_render(src, v, &slow);
-        const plain_layer b = plain_render(src, v, &fast);
-        EXPECT_EQ(plain_read(a), plain_read(b)) << format << " " << kNames[kernel];
-      }
+      for (int32_t mapping : {WARP_BILINEAR, WARP_PERSPECTIVE})
+        for (int kernel = 0; kernel < 4; ++kernel) {
+          const warp_vals v = vals_for(kSquare256, *d, kernel, 1, mapping);
+          warp_render_options slow = {1, 1}, fast = {0, 2};
+          const plain_layer a = plain_render(src, v, &slow);
+          const plain_layer b = plain_render(src, v, &fast);
+          EXPECT_EQ(plain_read(a), plain_read(b))
+              << format << " " << kNames[kernel] << ", mapping " << mapping;
+        }
   }
 }

@@ -164,7 +164,7 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
   constexpr int T = sizeof types / sizeof *types;
   std::mt19937 rng(20261208);
   std::uniform_int_distribution<int> byte(0, 255);
-  int compared = 0, nonempty = 0;
+  int compared[2] = {0, 0}, nonempty = 0;
 
   for (int t = 0; t < T; ++t) {
     // Offsets make image and buffer coordinates differ.
@@ -199,30 +199,36 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
       random_quad(rng, float(trial * 3 - 10), 5.0f, 35.0f, trial % 5 != 4, d);
       set_corners(&v.sx0, s);
       set_corners(&v.dx0, d);
-      ASSERT_EQ(warp_vals_check(&v), nullptr);
+      // The perspective mapping too, where both quadrangles are convex.
+      for (int32_t mapping : {WARP_BILINEAR, WARP_PERSPECTIVE}) {
+        v.mapping = mapping;
+        if (mapping == WARP_PERSPECTIVE && warp_vals_check(&v)) continue;
+        ASSERT_EQ(warp_vals_check(&v), nullptr);
 
-      const layer_result slow = render(src, v, {1, 1});
-      ASSERT_EQ(slow.status, WARP_SUCCESS);
-      nonempty += std::count(slow.pixels.begin(), slow.pixels.end(), 0) !=
-                  std::ptrdiff_t(slow.pixels.size());
-      for (int threads : {1, 2, 3})
-        for (int32_t level : vector_levels()) {
-          const layer_result quick = render(src, v, fast(threads, level));
-          ASSERT_EQ(quick.status, WARP_SUCCESS);
-          EXPECT_EQ(quick.width, slow.width);
-          EXPECT_EQ(quick.height, slow.height);
-          EXPECT_EQ(quick.offset_x, slow.offset_x);
-          EXPECT_EQ(quick.offset_y, slow.offset_y);
-          ASSERT_EQ(quick.pixels, slow.pixels) << types[t] << " trial "
-                                               << trial << " threads " << threads
-                                               << " level " << level;
-          ++compared;
-        }
+        const layer_result slow = render(src, v, {1, 1});
+        ASSERT_EQ(slow.status, WARP_SUCCESS);
+        nonempty += std::count(slow.pixels.begin(), slow.pixels.end(), 0) !=
+                    std::ptrdiff_t(slow.pixels.size());
+        for (int threads : {1, 2, 3})
+          for (int32_t level : vector_levels()) {
+            const layer_result quick = render(src, v, fast(threads, level));
+            ASSERT_EQ(quick.status, WARP_SUCCESS);
+            EXPECT_EQ(quick.width, slow.width);
+            EXPECT_EQ(quick.height, slow.height);
+            EXPECT_EQ(quick.offset_x, slow.offset_x);
+            EXPECT_EQ(quick.offset_y, slow.offset_y);
+            ASSERT_EQ(quick.pixels, slow.pixels)
+                << types[t] << " trial " << trial << " threads " << threads
+                << " level " << level << " mapping " << mapping;
+            ++compared[mapping];
+          }
+      }
     }
     EXPECT_EQ(plain_read(src), pixels);
   }
-  EXPECT_EQ(compared, T * 12 * 3 * int(vector_levels().size()));
-  EXPECT_GT(nonempty, T * 10);  // the trials must actually render something
+  EXPECT_EQ(compared[WARP_BILINEAR], T * 12 * 3 * int(vector_levels().size()));
+  EXPECT_GT(compared[WARP_PERSPECTIVE], compared[WARP_BILINEAR] / 4);
+  EXPECT_GT(nonempty, T * 15);  // the trials must actually render something
 }
 
 // A source box that only touches the drawable's right edge has no width: its
@@ -365,6 +371,8 @@ TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
   for (int interpolation : {0, 1, 2, 3})
     for (int anti_aliasing : {0, 1}) {
       set_warp(interpolation, anti_aliasing, s, d);
+      // Rectification renders a part of the box: perspective, every other.
+      v.mapping = (interpolation + anti_aliasing) % 2 ? WARP_PERSPECTIVE : WARP_BILINEAR;
       plain_write(big, pixels);
       const plain_layer whole = plain_render(big, v, nullptr);
       const std::vector<unsigned char> expected = plain_read(whole);
@@ -373,8 +381,9 @@ TEST_F(FastPath, PartsOfTheDestinationMatchTheWhole) {
         for (int32_t straightforward : {0, 1}) {
           SCOPED_TRACE(::testing::Message()
                        << "interpolation " << interpolation << ", anti-aliasing "
-                       << anti_aliasing << ", part at " << part.x << "," << part.y
-                       << ", straightforward " << straightforward);
+                       << anti_aliasing << ", mapping " << v.mapping << ", part at "
+                       << part.x << "," << part.y << ", straightforward "
+                       << straightforward);
           const GeglRectangle reach = warp_source_reach(&v, &big.extent, &part);
           std::vector<unsigned char> scrambled = pixels;
           for (int y = 0; y < 200; ++y)

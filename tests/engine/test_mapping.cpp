@@ -394,6 +394,87 @@ TEST(WarpConvert, ReproducesTheBilinearFormulaForRandomConvexQuads) {
   }
 }
 
+// The perspective mapping: corners go to corners, and points on a line of
+// the destination come from points on a line of the source.
+TEST(WarpConvert, PerspectiveKeepsCornersAndStraightLines) {
+  std::mt19937_64 rng(1803);
+  std::uniform_real_distribution<double> param(0.0, 1.0);
+  for (int n = 0; n < 2000; ++n) {
+    const Quad src = random_convex_quad(rng);
+    const Quad dst = random_convex_quad(rng);
+    warp_vals vals{};
+    float *s = &vals.sx0, *d = &vals.dx0;
+    for (int i = 0; i < 4; ++i) {
+      s[2 * i] = float(src.p[i].x), s[2 * i + 1] = float(src.p[i].y);
+      d[2 * i] = float(dst.p[i].x), d[2 * i + 1] = float(dst.p[i].y);
+    }
+    vals.mapping = WARP_PERSPECTIVE;
+    ASSERT_EQ(warp_vals_check(&vals), nullptr) << n;
+    warp w{};
+    interpolation in{};
+    interpolation_init(&in, &w);
+    warp_init(&w, &vals, &in);
+    auto map = [&](point p) {
+      float x, y;
+      warp_convert(&w, float(p.x), float(p.y), &x, &y);
+      return point_init(x, y);
+    };
+    const double tol = 2.5e-7 * magnitude(src) + 2e-6 * extent(src);
+    for (int i = 0; i < 4; ++i) {
+      const point o = map(dst.p[i]);
+      ASSERT_NEAR(o.x, src.p[i].x, tol) << "pair " << n << " corner " << i;
+      ASSERT_NEAR(o.y, src.p[i].y, tol) << "pair " << n << " corner " << i;
+    }
+    // Two points inside the destination and three between them.
+    point ends[2];
+    for (point &e : ends) {
+      const double u = param(rng), v = param(rng);
+      const Point80 b = bilinear(dst, u, v);
+      e = point_init(on_float_grid(b.x), on_float_grid(b.y));
+    }
+    const point a = map(ends[0]), b = map(ends[1]);
+    const point along = point_from2(a, b);
+    if (point_length(along) < 1.0) continue;
+    for (double t : {0.25, 0.5, 0.75}) {
+      // Ends on the 1/64 grid put these on the 1/256 grid: exact floats.
+      const point m = map(point_init(ends[0].x + t * (ends[1].x - ends[0].x),
+                                     ends[0].y + t * (ends[1].y - ends[0].y)));
+      // Distance of m from the line through a and b.
+      const double off = std::fabs(point_cross(along, point_from2(a, m))) /
+                         point_length(along);
+      ASSERT_LT(off, 4 * tol + 0.02 * extent(src) / 600) << "pair " << n << " t " << t;
+    }
+  }
+}
+
+// Beyond the horizon the projective map would fold the plane over: there
+// the mapping gives no position, short of it a far one.
+TEST(WarpConvert, PerspectiveGivesNothingBehindTheHorizon) {
+  // The map (x, y) -> (x, y) / (1 - x / 10.5) from the square: its horizon
+  // is the line x = 10.5.
+  warp_vals vals{};
+  const float d[8] = {0, 0, 10, 0, 10, 10, 0, 10};
+  const float s[8] = {0, 0, 210, 0, 210, 210, 0, 10};
+  std::memcpy(&vals.dx0, d, sizeof d);
+  std::memcpy(&vals.sx0, s, sizeof s);
+  vals.mapping = WARP_PERSPECTIVE;
+  ASSERT_EQ(warp_vals_check(&vals), nullptr);
+  warp w{};
+  interpolation in{};
+  interpolation_init(&in, &w);
+  warp_init(&w, &vals, &in);
+  float x, y;
+  warp_convert(&w, 5.0f, 5.0f, &x, &y);
+  EXPECT_NEAR(x, 5.0 / (1 - 5.0 / 10.5), 1e-3);
+  EXPECT_NEAR(y, 5.0 / (1 - 5.0 / 10.5), 1e-3);
+  warp_convert(&w, 10.4f, 5.0f, &x, &y);
+  EXPECT_GT(x, 1000.0f);
+  for (float beyond : {10.6f, 11.0f, 40.0f}) {
+    warp_convert(&w, beyond, 5.0f, &x, &y);
+    EXPECT_TRUE(std::isnan(x)) << beyond;
+  }
+}
+
 // ------------------------------------------------------ settings check
 
 warp_vals ordinary_vals() {
@@ -452,6 +533,47 @@ TEST(WarpValsCheck, AcceptsOrdinarySettings) {
   set_destination(v, make_quad(8e6, -8e6, 8e6 + 50, -8e6, 8e6 + 50,
                                -8e6 + 50, 8e6, -8e6 + 50));
   EXPECT_EQ(warp_vals_check(&v), nullptr);
+}
+
+TEST(WarpValsCheck, PerspectiveNeedsTwoConvexQuadranglesAndAKnownMapping) {
+  warp_vals v = ordinary_vals();
+  v.mapping = WARP_PERSPECTIVE;
+  EXPECT_EQ(warp_vals_check(&v), nullptr);
+  // Either orientation, each end on its own: a mirror is still a map.
+  set_destination(v, make_quad(0, 0, 0, 200, 300, 200, 300, 0));
+  EXPECT_EQ(warp_vals_check(&v), nullptr);
+  struct shape_case {
+    Quad quad;
+    const char *says;
+  };
+  const shape_case shapes[] = {
+      {make_quad(0, 0, 150, 0, 300, 0, 0, 200), "on a line"},
+      {make_quad(0, 0, 300, 0, 60, 50, 0, 200), "inside the triangle"},
+      {make_quad(0, 0, 300, 200, 300, 0, 0, 200), "cross"},
+      {make_quad(0, 0, 300, 0, 300, 0, 0, 200), "on a line"},  // a repeated corner
+  };
+  for (const shape_case &c : shapes)
+    for (int end = 0; end < 2; ++end) {
+      warp_vals bad = ordinary_vals();
+      bad.mapping = WARP_PERSPECTIVE;
+      for (int i = 0; i < 4; ++i) {
+        *coordinate(bad, 8 * end + 2 * i) = float(c.quad.p[i].x);
+        *coordinate(bad, 8 * end + 2 * i + 1) = float(c.quad.p[i].y);
+      }
+      const char *reason = warp_vals_check(&bad);
+      ASSERT_NE(reason, nullptr) << c.says;
+      EXPECT_NE(std::string(reason).find(end ? "destination" : "source"),
+                std::string::npos) << reason;
+      EXPECT_NE(std::string(reason).find(c.says), std::string::npos) << reason;
+      // The bilinear map takes them all.
+      bad.mapping = WARP_BILINEAR;
+      EXPECT_EQ(warp_vals_check(&bad), nullptr) << c.says;
+    }
+  for (int32_t unknown : {2, -1, INT32_MAX}) {
+    v = ordinary_vals();
+    v.mapping = unknown;
+    expect_refused(v, "mapping " + std::to_string(unknown));
+  }
 }
 
 TEST(WarpValsCheck, RefusesUnknownInterpolation) {
@@ -546,10 +668,11 @@ float random_corner(std::mt19937_64 &rng, float centre) {
 // Each vector level maps every pixel to the float pixel_source_position
 // gives, and samples exactly the pixels it samples: convex, concave,
 // crossed and degenerate quadrangles, parallelograms (where the solver is
-// linear), sources cut by the drawable.
+// linear), sources cut by the drawable; and the perspective mapping of
+// convex ones, tiny to far beyond the drawable, horizons near the pixels.
 TEST(VectorPositions, EveryLevelMapsAsTheOnePixelPath) {
   std::mt19937_64 rng(1612);
-  int64_t compared = 0, sampled = 0;
+  int64_t compared = 0, sampled = 0, perspective_trials = 0;
   for (int trial = 0; trial < 600; ++trial) {
     warp_vals vals{};
     float *s = &vals.sx0, *d = &vals.dx0;
@@ -563,6 +686,27 @@ TEST(VectorPositions, EveryLevelMapsAsTheOnePixelPath) {
     }
     // Nearly one: |a / b| about the 1e-6 where the solver turns linear.
     if (trial % 8 == 3) d[4] += std::uniform_real_distribution<float>(-2e-4f, 2e-4f)(rng);
+    // A third of the trials map in perspective; their quadrangles must be
+    // convex: turned rectangles of any size round the random first corner,
+    // each corner moved by up to 0.45 of the shorter half-side (which keeps
+    // them convex, and can leave a side nearly nothing: a horizon near).
+    const bool perspective = trial % 3 == 0;
+    if (perspective && trial % 4 != 2) {
+      std::uniform_real_distribution<float> unit(-1.0f, 1.0f), size(-3.0f, 2.0f);
+      for (float *q : {s, d}) {
+        const float a = std::pow(10.0f, size(rng)) * 30.0f;
+        const float b = a * std::pow(10.0f, 0.5f * unit(rng));
+        const float turn = 3.14159265f * unit(rng), jitter = 0.45f * std::min(a, b);
+        const float cx = q[0], cy = q[1];
+        const float corners[4][2] = {{-a, -b}, {a, -b}, {a, b}, {-a, b}};
+        for (int i = 0; i < 4; ++i) {
+          const float x = corners[i][0] + jitter * unit(rng) * 0.7f;
+          const float y = corners[i][1] + jitter * unit(rng) * 0.7f;
+          q[2 * i] = cx + x * std::cos(turn) - y * std::sin(turn);
+          q[2 * i + 1] = cy + x * std::sin(turn) + y * std::cos(turn);
+        }
+      }
+    }
     if (trial % 4 == 2) {  // an upright rectangle, the common case
       const float x0 = std::round(d[0]), y0 = std::round(d[1]);
       const float cornersd[8] = {x0, y0, x0 + 37, y0, x0 + 37, y0 + 29, x0, y0 + 29};
@@ -572,7 +716,9 @@ TEST(VectorPositions, EveryLevelMapsAsTheOnePixelPath) {
       const float whole[8] = {-5, 3, 55, 3, 55, 48, -5, 48};
       std::memcpy(s, trial % 8 == 6 ? whole : part, sizeof part);
     }
+    if (perspective) vals.mapping = WARP_PERSPECTIVE;
     if (warp_vals_check(&vals)) continue;
+    perspective_trials += perspective;
     warp w{};
     interpolation in{};
     w.source_extent = bounds{nullptr, -5, 3, 55, 48, 60, 45};
@@ -605,6 +751,7 @@ TEST(VectorPositions, EveryLevelMapsAsTheOnePixelPath) {
   }
   EXPECT_GT(compared, 500000);
   EXPECT_GT(sampled, compared / 10);
+  EXPECT_GT(perspective_trials, 150);
 }
 
 }  // namespace

@@ -98,8 +98,12 @@ void fuzz_case_decode(fuzz_case *c, const uint8_t *data, size_t size) {
                    sizeof c->format);
   c->vals = warp_vals{};
   c->vals.progress_name = "fuzz";
-  // One index each side of the kernels, to reach the refusal.
-  c->vals.interpolation = read_range(in, -1, 4);
+  // One index each side of the kernels, to reach the refusal; the rest of
+  // the byte picks the mapping, one past the known ones included (the
+  // seeds' small bytes stay bilinear).
+  const uint8_t kernel = read_u8(in);
+  c->vals.interpolation = -1 + kernel % 6;
+  c->vals.mapping = kernel / 6 % 3;
   const uint8_t flags = read_u8(in);
   c->vals.anti_aliasing = flags & 1;
   c->vals.pre_blur = flags >> 1 & 1;

@@ -28,12 +28,13 @@ void progress_note(double done, void *data) {
 
 [[noreturn]] void fail(const fuzz_case &c, const char *what) {
   std::fprintf(stderr,
-               "tessaform_fuzz: %s\n  format %s, interpolation %d, "
+               "tessaform_fuzz: %s\n  format %s, interpolation %d, mapping %d, "
                "anti-aliasing %d, pre-blur %d, threads %d, tiles of %d\n"
                "  source extent "
                "%d,%d %dx%d\n  source %g,%g %g,%g %g,%g %g,%g\n  destination "
                "%g,%g %g,%g %g,%g %g,%g\n",
-               what, c.format, c.vals.interpolation, c.vals.anti_aliasing,
+               what, c.format, c.vals.interpolation, c.vals.mapping,
+               c.vals.anti_aliasing,
                c.vals.pre_blur, c.threads, 1 << c.tile_shift,
                c.source_extent.x, c.source_extent.y,
                c.source_extent.width, c.source_extent.height, c.vals.sx0,

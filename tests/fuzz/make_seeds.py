@@ -58,6 +58,21 @@ def main():
                 with open(os.path.join(out_dir, "seed-%03d" % n), "wb") as f:
                     f.write(head + body + pixels)
                 n += 1
+    # The perspective mapping (the kernel byte's sixes pick it): convex
+    # quadrangles, 8-bit RGBA and float RGBA, each kernel, a strong
+    # foreshortening toward one side.
+    for t, m in ((0, 3), (4, 7)):
+        kind = TYPES[t][0]
+        for kernel in range(4):
+            flags = (kernel % 2) | ((kernel % 3) << 2)
+            head = bytes([t * 8 + m, kernel + 1 + 6, flags, 15, 11]) + i8(3) + i8(-5)
+            src = [(1, 2), (14, 1), (15, 13), (2, 14)]
+            dst = [(0, 0), (30, 8), (30, 20), (0, 27 + kernel)]
+            body = quad((0, 0), 0, src) + quad((-20, 8), -1, dst) + bytes([0])
+            pixels = b"".join(sample(rng, kind) for _ in range(7 * CHANNELS[m]))
+            with open(os.path.join(out_dir, "seed-p%d" % (t * 4 + kernel)),
+                      "wb") as f:
+                f.write(head + body + pixels)
 
 
 main()
