@@ -15,6 +15,13 @@ struct cli_arguments {
   float to[8];
   int32_t interpolation = 1;
   int32_t anti_aliasing = 0;
+  int32_t mapping = -1;  // a warp_mapping; -1: bilinear, perspective to rectify
+  // --rectify: --from is a photographed rectangle, flattened onto an upright
+  // one of the estimated (or given) proportions and size.
+  bool rectify = false;
+  double aspect = 0.0;  // --aspect W:H as W / H; 0: the estimate
+  int32_t size_w = 0;   // --size WxH; 0: from the ratio
+  int32_t size_h = 0;
   output_mode mode = OUTPUT_IMAGE;
   int32_t threads = 0;
   bool quiet = false;
@@ -27,3 +34,11 @@ bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
 // Eight comma-separated finite numbers.
 bool cli_corners_parse(const char *text, float out[8]);
 const char *cli_usage();
+
+// The warp --rectify makes of the photographed quadrangle in an input over
+// `extent`, and the rectangle it renders (the output's pixels, from 0, 0).
+// `report` says what the estimate rests on and the size chosen; false with
+// `error` set when the quadrangle cannot be a photographed rectangle.
+bool cli_rectify_settings(const cli_arguments &args, const GeglRectangle &extent,
+                          warp_vals *vals, GeglRectangle *area,
+                          std::string *report, std::string *error);

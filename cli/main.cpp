@@ -148,6 +148,7 @@ void fill_vals(warp_vals *v, const cli_arguments &a, const GeglRectangle &e) {
   }
   v->interpolation = a.interpolation;
   v->anti_aliasing = a.anti_aliasing;
+  v->mapping = a.mapping < 0 ? WARP_BILINEAR : a.mapping;
 }
 
 // The format with the components of `format` and an alpha channel.
@@ -234,12 +235,22 @@ int run(const cli_arguments &a) {
   const GeglRectangle extent = *gegl_buffer_get_extent(input.get());
   warp_vals vals{};
   fill_vals(&vals, a, extent);
+  // The part of the destination rendered: its whole box, or for --rectify
+  // the upright rectangle alone.
+  GeglRectangle box{};
+  if (a.rectify) {
+    std::string report, error;
+    if (!cli_rectify_settings(a, extent, &vals, &box, &report, &error)) {
+      std::fprintf(stderr, "tessaform-warp: %s\n", error.c_str());
+      return EXIT_ARGUMENTS;
+    }
+    if (!a.quiet) std::printf("tessaform-warp: %s\n", report.c_str());
+  }
   if (const char *refusal = warp_vals_check(&vals)) {
     std::fprintf(stderr, "tessaform-warp: %s\n", refusal);
     return EXIT_ARGUMENTS;
   }
-
-  const GeglRectangle box = warp_destination_box(&vals);
+  if (!a.rectify) box = warp_destination_box(&vals);
   const GeglRectangle local = {0, 0, box.width, box.height};
   const Babl *format = gegl_buffer_get_format(input.get());
   // Over an input without alpha, the warp runs on a copy with alpha, so that
@@ -256,15 +267,16 @@ int run(const cli_arguments &a) {
   progress_state progress;
   progress.start = std::chrono::steady_clock::now();
   const bool show = !a.quiet && isatty(STDERR_FILENO);
-  if (tessaform_warp(source.get(), &extent, warped.get(), &vals, &options,
-                     show ? progress_to_terminal : nullptr,
-                     &progress) != WARP_SUCCESS) {
+  const warp_target target = {warped.get(), box.x, box.y, box};
+  if (tessaform_warp_target(source.get(), &extent, &target, &vals, &options,
+                            show ? progress_to_terminal : nullptr,
+                            &progress) != WARP_SUCCESS) {
     std::fprintf(stderr, "tessaform-warp: the warp was refused\n");
     return EXIT_ARGUMENTS;
   }
 
   gegl_ref<GeglBuffer> result;
-  if (a.mode == OUTPUT_CROP)
+  if (a.mode == OUTPUT_CROP || a.rectify)
     result.reset(GEGL_BUFFER(g_object_ref(warped.get())));
   else
     result.reset(place(input.get(), warped.get(), box, a.mode == OUTPUT_OVER));

@@ -33,8 +33,9 @@ constexpr double FAR_DIAGONALS = 20.0;
 const char *rectify_estimate_init(rectify_estimate *e, const point quad[4],
                                   const GeglRectangle &photo) {
   for (int i = 0; i < 4; ++i)
-    if (!std::isfinite(quad[i].x) || !std::isfinite(quad[i].y))
-      return "the corners must be finite";
+    if (!(std::fabs(quad[i].x) <= WARP_COORD_LIMIT) ||
+        !(std::fabs(quad[i].y) <= WARP_COORD_LIMIT))
+      return "the corners must be finite and at most 8388608 in magnitude";
   switch (quad_shape_of(quad)) {
     case QUAD_CONVEX: break;
     case QUAD_FLAT: return "three of the four corners lie on a line";

@@ -46,6 +46,43 @@ check "no output after failures" "absent" "$([ -e "$out" ] && echo present || ec
 check "no temporary files left" "" "$(ls -A "$work" | grep '^\.tessaform' || true)"
 check "--help gives 0" 0 "$(status_of --help)"
 
+# The mapping and rectification's arguments.
+check "unknown mapping gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --to "$to" --mapping projective)"
+check "perspective onto a concave quadrangle gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --to 1,1,40,1,10,10,1,30 --mapping perspective)"
+check "--rectify without --from gives 2" 2 "$(status_of "$work/rgb.png" "$out" --rectify)"
+check "--rectify with --to gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --rectify --from "$from" --to "$to")"
+check "--aspect without --rectify gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --to "$to" --aspect 3:4)"
+check "--aspect and a whole --size give 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --rectify --from "$from" --aspect 3:4 --size 30x40)"
+check "a bad --aspect gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --rectify --from "$from" --aspect 3:0)"
+check "--rectify of a concave quadrangle gives 2" 2 \
+  "$(status_of "$work/rgb.png" "$out" --rectify --from 3,2,44,4,10,10,2,30)"
+check "no output after refused rectifications" "absent" "$([ -e "$out" ] && echo present || echo absent)"
+
+# --rectify prints the estimate and writes the rectangle alone: a 2:1
+# rectangle photographed square on comes out 2:1, its longer side the
+# quadrangle's longer mean side.
+said=$("$warp" "$work/rgb.png" "$work/flat.png" --rectify --from 4,8,44,8,44,28,4,28)
+check "--rectify says what the estimate rests on" \
+  "tessaform-warp: aspect ratio 2.000 : 1 (width : height), from the side lengths: both pairs of opposite sides are parallel in the photograph (a view square on); output 40 x 20" \
+  "$said"
+check "--rectify writes the rectangle" "40x20" "$(identify -format %wx%h "$work/flat.png")"
+check "--rectify copies a rectangle square on" \
+  "$(convert "$work/rgb.png" -crop 40x20+4+8 +repage -depth 8 rgb:- | sha1sum)" \
+  "$(convert "$work/flat.png" -set colorspace sRGB -depth 8 rgb:- | sha1sum)"
+check "--quiet says nothing" "" \
+  "$("$warp" "$work/rgb.png" "$work/flat.png" --rectify --from "$from" --quiet)"
+"$warp" "$work/rgb.png" "$work/flat.png" --rectify --from "$from" --size 30x0 --quiet
+check "--size with one side keeps the ratio" "30" "$(identify -format %w "$work/flat.png")"
+"$warp" "$work/rgb.png" "$work/flat.png" --rectify --from "$from" --aspect 1:2 --quiet
+check "--aspect sets the proportions" "1:2" \
+  "$(identify -format '%w %h' "$work/flat.png" | awk '{ print ($2 == 2 * $1) ? "1:2" : $1 ":" $2 }')"
+
 # The default output has the input's size; --crop the destination box's.
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
 check "output has the usual file mode" 644 "$(umask 022; "$warp" "$work/rgb.png" "$work/mode.png" --to "$to" --quiet; stat -c %a "$work/mode.png")"

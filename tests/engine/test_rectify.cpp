@@ -148,10 +148,11 @@ TEST(RectifyEstimate, QuadranglesThatAreNoPhotographedRectangleAreRefused) {
   const point crossed[4] = {{0, 0}, {100, 100}, {100, 0}, {0, 100}};
   const point flat[4] = {{0, 0}, {50, 0}, {100, 0}, {0, 100}};
   const point nan[4] = {{0, 0}, {100, 0}, {100, NAN}, {0, 100}};
+  const point far[4] = {{0, 0}, {1e300, 0}, {100, 100}, {0, 100}};
   const char *const why[] = {"inside the triangle", "in order", "on a line",
-                             "finite"};
-  const point *quads[] = {concave, crossed, flat, nan};
-  for (int i = 0; i < 4; ++i) {
+                             "finite", "8388608"};
+  const point *quads[] = {concave, crossed, flat, nan, far};
+  for (int i = 0; i < 5; ++i) {
     rectify_estimate e;
     const char *refusal = rectify_estimate_init(&e, quads[i], kPhoto);
     ASSERT_NE(refusal, nullptr) << i;
