@@ -56,11 +56,11 @@ void warp_label(char *out, size_t size, const char *progress_name) {
 // Puts a finished layer directly above the source in the source's own parent
 // (never inside a group being read), at the box's corner.
 static bool place_new_layer(gint32 image, gint32 drawable, gint32 layer,
-                            const GeglRectangle &box) {
+                            const layer_placement &at) {
   const gint32 parent = gimp_item_get_parent(drawable);
   const gint position = gimp_image_get_item_position(image, drawable);
   if (!gimp_image_insert_layer(image, layer, parent, position)) return false;
-  gimp_layer_set_offsets(layer, box.x, box.y);
+  gimp_layer_set_offsets(layer, at.x, at.y);
   return true;
 }
 
@@ -76,6 +76,14 @@ GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
 GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
                                    const warp_vals *vals, gint32 *layer,
                                    const warp_render_options *options) {
+  return tessaform_render_placed(image, drawable, vals, nullptr, layer, options);
+}
+
+GimpPDBStatusType tessaform_render_placed(gint32 image, gint32 drawable,
+                                          const warp_vals *vals,
+                                          const layer_placement *placement,
+                                          gint32 *layer,
+                                          const warp_render_options *options) {
   *layer = -1;
   if (vals->interpolation < 0 || vals->interpolation > 3)
     error("unknown interpolation!");
@@ -91,7 +99,10 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
   const GeglRectangle source_extent = {extent.x0, extent.y0,
                                        extent.x1 - extent.x0,
                                        extent.y1 - extent.y0};
-  const GeglRectangle box = warp_destination_box(vals);
+  const GeglRectangle whole = warp_destination_box(vals);
+  const layer_placement at =
+      placement ? *placement : layer_placement{whole, whole.x, whole.y};
+  const GeglRectangle &box = at.area;
   GimpPDBStatusType status = GIMP_PDB_SUCCESS;
   bool progress_shown = false;
 
@@ -109,8 +120,10 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
     } else {
       gimp_progress_init(label);
       progress_shown = true;
-      if (tessaform_warp(source.get(), &source_extent, destination.get(), vals,
-                         options, progress_to_gimp, nullptr) != WARP_SUCCESS)
+      const warp_target target = {destination.get(), box.x, box.y, box};
+      if (tessaform_warp_target(source.get(), &source_extent, &target, vals,
+                                options, progress_to_gimp,
+                                nullptr) != WARP_SUCCESS)
         status = GIMP_PDB_EXECUTION_ERROR;
     }
     // Both references go here, the destination's first, so the rendered
@@ -119,7 +132,7 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
   // Inserting and placing the finished layer is the call's one undo step.
   gimp_image_undo_group_start(image);
   if (status == GIMP_PDB_SUCCESS &&
-      !place_new_layer(image, drawable, created, box))
+      !place_new_layer(image, drawable, created, at))
     status = GIMP_PDB_EXECUTION_ERROR;
   if (status == GIMP_PDB_SUCCESS) {
     gimp_drawable_update(created, 0, 0, box.width, box.height);

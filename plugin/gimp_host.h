@@ -22,3 +22,18 @@ GimpPDBStatusType tessaform(gint32 image, gint32 drawable,
 GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
                                    const warp_vals *vals, gint32 *layer,
                                    const warp_render_options *options);
+
+// What a new layer holds and where it goes: `area` of the destination (in
+// the warp's image coordinates) rendered, the layer's corner at (x, y).
+struct layer_placement {
+  GeglRectangle area;
+  gint x;
+  gint y;
+};
+// tessaform_render for a layer of `placement`'s area; null: the
+// destination's box, where it lies.
+GimpPDBStatusType tessaform_render_placed(gint32 image, gint32 drawable,
+                                          const warp_vals *vals,
+                                          const layer_placement *placement,
+                                          gint32 *layer,
+                                          const warp_render_options *options);

@@ -1,5 +1,5 @@
-// The dialog of plug_in_tessaform_path: interpolation, anti-aliasing, and
-// which quadrangles the path gives.
+// The dialog of plug_in_tessaform_path: interpolation, mapping,
+// anti-aliasing, and which quadrangles the path gives.
 #include "plug_in_tessaform_path.h"
 
 #include <libgimp/gimpui.h>
@@ -35,6 +35,17 @@ bool path_dialog_run(path_settings *settings, bool whole_layer) {
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), combo);
   gtk_box_pack_start(GTK_BOX(row), combo, TRUE, TRUE, 0);
 
+  GtkWidget *mapping_row = gtk_hbox_new(FALSE, 6);
+  gtk_box_pack_start(GTK_BOX(box), mapping_row, FALSE, FALSE, 0);
+  GtkWidget *mapping_label = gtk_label_new_with_mnemonic("_Mapping:");
+  gtk_box_pack_start(GTK_BOX(mapping_row), mapping_label, FALSE, FALSE, 0);
+  GtkWidget *mapping = gimp_int_combo_box_new(
+      "Bilinear", WARP_BILINEAR, "Perspective (straight lines stay straight)",
+      WARP_PERSPECTIVE, nullptr);
+  gimp_int_combo_box_set_active(GIMP_INT_COMBO_BOX(mapping), settings->mapping);
+  gtk_label_set_mnemonic_widget(GTK_LABEL(mapping_label), mapping);
+  gtk_box_pack_start(GTK_BOX(mapping_row), mapping, TRUE, TRUE, 0);
+
   GtkWidget *aa = gtk_check_button_new_with_mnemonic("_Anti-aliasing");
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(aa),
                                settings->anti_aliasing != 0);
@@ -54,6 +65,9 @@ bool path_dialog_run(path_settings *settings, bool whole_layer) {
     settings->interpolation = interpolation;
     settings->anti_aliasing =
         gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(aa)) ? 1 : 0;
+    gint chosen = settings->mapping;
+    gimp_int_combo_box_get_active(GIMP_INT_COMBO_BOX(mapping), &chosen);
+    settings->mapping = chosen;
   }
   gtk_widget_destroy(dialog);
   return ok;

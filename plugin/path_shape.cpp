@@ -79,29 +79,35 @@ static const char NEEDED[] =
 
 void path_shape_refusal(const path_shape *shape, char *out, size_t size) {
   char found[160];
+  path_shape_found(shape, found, sizeof found);
+  g_snprintf(out, size, "%s. %s", found, NEEDED);
+}
+
+void path_shape_found(const path_shape *shape, char *found, size_t size) {
+  const int room = int(size);
   if (!shape->has_path) {
-    g_snprintf(found, sizeof found, "The image has no path to use");
+    g_snprintf(found, size, "The image has no path to use");
   } else if (shape->malformed) {
-    g_snprintf(found, sizeof found, "The path has a stroke that is not a "
-                                    "curve of anchors and handles");
+    g_snprintf(found, size,
+               "The path has a stroke that is not a curve of anchors and "
+               "handles");
   } else if (shape->strokes == 0) {
-    g_snprintf(found, sizeof found, "The path is empty");
+    g_snprintf(found, size, "The path is empty");
   } else if (shape->strokes == 1) {
-    g_snprintf(found, sizeof found, "The path has one stroke of %d anchor%s",
+    g_snprintf(found, size, "The path has one stroke of %d anchor%s",
                shape->anchors, shape->anchors == 1 ? "" : "s");
   } else {
-    int n = g_snprintf(found, sizeof found, "The path has %d strokes of ",
+    int n = g_snprintf(found, size, "The path has %d strokes of ",
                        shape->strokes);
     const int listed = shape->strokes < PATH_SHAPE_KEPT_STROKES
                            ? shape->strokes
                            : PATH_SHAPE_KEPT_STROKES;
-    for (int i = 0; i < listed && n < int(sizeof found); ++i)
-      n += g_snprintf(found + n, sizeof found - n, "%s%d",
+    for (int i = 0; i < listed && n < room; ++i)
+      n += g_snprintf(found + n, size - n, "%s%d",
                       i == 0 ? "" : (i + 1 == shape->strokes ? " and " : ", "),
                       shape->stroke_anchors[i]);
-    if (n < int(sizeof found))
-      g_snprintf(found + n, sizeof found - n, "%s anchors",
+    if (n < room)
+      g_snprintf(found + n, size - n, "%s anchors",
                  shape->strokes > listed ? ", ..." : "");
   }
-  g_snprintf(out, size, "%s. %s", found, NEEDED);
 }

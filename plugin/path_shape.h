@@ -32,3 +32,5 @@ void path_shape_corners(const path_shape *shape, int ox, int oy, int w, int h,
                         warp_vals *vals);
 // What the path holds and what is needed, for a shape that is not usable.
 void path_shape_refusal(const path_shape *shape, char *out, size_t size);
+// What the path holds, as the first sentence of a refusal (no full stop).
+void path_shape_found(const path_shape *shape, char *out, size_t size);

@@ -2,6 +2,7 @@
 // fills the transform settings and answers with the status and the new layer.
 #include "plug_in_tessaform.h"
 #include "plug_in_tessaform_path.h"
+#include "plug_in_tessaform_rectify.h"
 
 #include <cfloat>
 #include <cmath>
@@ -64,6 +65,7 @@ void query() {
       "_Tessaform...", "RGB*, GRAY*", GIMP_PLUGIN, G_N_ELEMENTS(args),
       G_N_ELEMENTS(layer_return_vals), args, layer_return_vals);
   path_procedure_query();
+  rectify_procedure_query();
 }
 
 static void log_message(const char *text) {
@@ -142,7 +144,8 @@ void plugin_gegl_start() {
 }
 
 GimpPDBStatusType plugin_render(gint32 image, gint32 drawable,
-                                const warp_vals *settings, gint32 *layer) {
+                                const warp_vals *settings, gint32 *layer,
+                                const layer_placement *placement) {
   *layer = -1;
   const char *refusal = warp_vals_check(settings);
   if (!refusal) refusal = drawable_check(image, drawable);
@@ -150,13 +153,18 @@ GimpPDBStatusType plugin_render(gint32 image, gint32 drawable,
     log_message(refusal);
     return GIMP_PDB_CALLING_ERROR;
   }
-  return tessaform_render(image, drawable, settings, layer, &render_options);
+  return tessaform_render_placed(image, drawable, settings, placement, layer,
+                                 &render_options);
 }
 
 void run(const gchar *name, gint nparams, const GimpParam *param,
          gint *nreturn_vals, GimpParam **return_vals) {
   if (name && std::strcmp(name, PATH_PROCEDURE_NAME) == 0) {
     path_procedure_run(nparams, param, nreturn_vals, return_vals);
+    return;
+  }
+  if (name && std::strcmp(name, RECTIFY_PROCEDURE_NAME) == 0) {
+    rectify_procedure_run(nparams, param, nreturn_vals, return_vals);
     return;
   }
   static GimpParam values[2];

@@ -12,7 +12,9 @@ void run(const gchar *name, gint nparams, const GimpParam *param,
 
 // GEGL started as the renderer needs it: buffers and babl only.
 void plugin_gegl_start();
-// Checks the settings and the drawable, then renders into a new layer; a
-// refusal is logged and answered with a calling error.
+// Checks the settings and the drawable, then renders into a new layer (over
+// the destination's box, or as `placement` says); a refusal is logged and
+// answered with a calling error.
 GimpPDBStatusType plugin_render(gint32 image, gint32 drawable,
-                                const warp_vals *settings, gint32 *layer);
+                                const warp_vals *settings, gint32 *layer,
+                                const layer_placement *placement = nullptr);

@@ -34,8 +34,9 @@ void path_procedure_query() {
   gimp_install_procedure(
       PATH_PROCEDURE_NAME,
       "Warp the layer onto a quadrangle drawn as a path",
-      "Carries pixels onto a quadrangle by a bilinear mapping, into a new "
-      "layer. The path's anchors are taken in drawing order; handles are "
+      "Carries pixels onto a quadrangle by a bilinear mapping (the dialog "
+      "also offers the perspective one), into a new layer. The path's "
+      "anchors are taken in drawing order; handles are "
       "ignored. A path of one stroke with 4 anchors takes the whole layer "
       "onto that quadrangle: its top-left, top-right, bottom-right and "
       "bottom-left corners go to anchors 1 to 4. A path of two strokes with "
@@ -51,12 +52,12 @@ static void log_message(const char *text) {
   g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
 }
 
-static bool path_of_image(gint32 image, gint32 path) {
+bool path_of_image(gint32 image, gint32 path) {
   return path != -1 && gimp_item_is_valid(path) && gimp_item_is_vectors(path) &&
          gimp_item_get_image(path) == image;
 }
 
-static void path_shape_read(path_shape *shape, gint32 image, gint32 path) {
+void path_shape_read(path_shape *shape, gint32 image, gint32 path) {
   path_shape_init(shape, path_of_image(image, path));
   if (!shape->has_path) return;
   gint n_strokes = 0;
@@ -110,7 +111,7 @@ void path_procedure_run(gint nparams, const GimpParam *param,
   const gint32 image = param[1].data.d_image;
   const gint32 drawable = param[2].data.d_drawable;
 
-  path_settings settings = {1, 0};
+  path_settings settings = {1, 0, WARP_BILINEAR};
   gint32 path = -1;
   if (run_mode == GIMP_RUN_NONINTERACTIVE) {
     path = param[3].data.d_vectors;
@@ -156,6 +157,9 @@ void path_procedure_run(gint nparams, const GimpParam *param,
   path_shape_corners(&shape, ox, oy, w, h, &settings_vals);
   settings_vals.interpolation = settings.interpolation;
   settings_vals.anti_aliasing = settings.anti_aliasing;
+  // Scripts' six parameters name no mapping: theirs stays bilinear.
+  settings_vals.mapping =
+      run_mode == GIMP_RUN_NONINTERACTIVE ? WARP_BILINEAR : settings.mapping;
 
   plugin_gegl_start();
   gint32 layer = -1;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests of tessaform-warp: exit statuses and no file left on failure, and
 # byte-identity with the layer plug-in-tessaform makes in headless GIMP
-# (each interpolation, RGB and RGBA sources, --crop).
+# (each interpolation, RGB and RGBA sources, --crop), and of --rectify with
+# the layer plug-in-tessaform-rectify makes.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -100,7 +101,10 @@ gimp=$(command -v gimp-console-2.10 || command -v gimp-console)
 export GIMP2_DIRECTORY=$work/profile
 timeout 300 "$gimp" -i -d -f -b '(gimp-quit 0)' >"$work/init.log" 2>&1
 bash "$root/scripts/install.sh" "$build/tessaform" "$GIMP2_DIRECTORY" >/dev/null
-CLI_WORK=$work CLI_FROM=${from//,/ } CLI_TO=${to//,/ } timeout 300 "$gimp" -i -d -f \
+# A photographed rectangle, clicked from its bottom-right corner.
+photo="44.5,33,42,6.25,5.5,3,2.75,30.5"
+CLI_WORK=$work CLI_FROM=${from//,/ } CLI_TO=${to//,/ } CLI_PHOTO=${photo//,/ } \
+  timeout 300 "$gimp" -i -d -f \
   -b "(load \"$root/tests/cli/plugin_layers.scm\")" -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1
 
 # The bytes stored in the file: GEGL's PNG saver labels 8-bit sRGB with a
@@ -123,6 +127,29 @@ for kind in rgb rgba; do
     check "$kind ${names[$i]}: size" "$(identify -format %wx%h "$theirs")" \
       "$(identify -format %wx%h "$ours")"
     check "$kind ${names[$i]}: bytes" \
+      "$(stored_bytes "$theirs" "$channels")" "$(stored_bytes "$ours" "$channels")"
+  done
+done
+
+# --rectify against plug-in-tessaform-rectify: anti-aliased for the odd
+# interpolations, the size estimated.
+for kind in rgb rgba; do
+  for i in 0 1 2 3; do
+    ours=$work/cli-rectified-$kind-$i.png
+    theirs=$work/gimp-rectified-$kind-$i.png
+    aa=()
+    [ $((i % 2)) = 1 ] && aa=(--anti-aliasing)
+    "$warp" "$work/$kind.png" "$ours" --rectify --from "$photo" \
+      --interpolation "${names[$i]}" "${aa[@]}" --quiet
+    if [ ! -s "$theirs" ]; then
+      check "rectified $kind ${names[$i]}: GIMP exported the layer" "a file" "none"
+      continue
+    fi
+    channels=rgb
+    [ "$kind" = rgba ] && channels=rgba
+    check "rectified $kind ${names[$i]}: size" "$(identify -format %wx%h "$theirs")" \
+      "$(identify -format %wx%h "$ours")"
+    check "rectified $kind ${names[$i]}: bytes" \
       "$(stored_bytes "$theirs" "$channels")" "$(stored_bytes "$ours" "$channels")"
   done
 done

@@ -17,6 +17,8 @@
 #include "path_shape.h"
 #include "plug_in_tessaform.h"
 #include "plug_in_tessaform_path.h"
+#include "plug_in_tessaform_rectify.h"
+#include "rectify.h"
 
 // `run` brackets its work with gegl_init and gegl_exit. The real gegl_exit
 // tears babl down for the whole test process, so while `run` is under test
@@ -163,8 +165,8 @@ TEST(Registration, QueryInstallsTheMainProcedureAsGimpShouldSeeIt) {
   standin::reset();
   query();
   const auto &c = standin::calls;
-  // The main procedure first; the path procedure is the second.
-  EXPECT_EQ(c.install_calls, 2);
+  // The main procedure first; the path and rectify procedures follow.
+  EXPECT_EQ(c.install_calls, 3);
   EXPECT_EQ(c.name, "plug_in_tessaform");
   EXPECT_EQ(c.blurb, "Transform a Quadrangle bilinear");
   EXPECT_EQ(c.help, "Transform a Quadrangle bilinear to another Quadrangle");
@@ -587,7 +589,7 @@ struct dialog_script {
   bool whole_layer_shown = false;
   path_settings shown{};
   bool ok = true;
-  path_settings chosen{2, 1};
+  path_settings chosen{2, 1, WARP_BILINEAR};
 } dialog;
 
 // Control points of one stroke through the given anchors, with handles
@@ -700,31 +702,48 @@ TEST(PathShape, OtherShapesAreRefusedSayingWhatWasFound) {
   }
 }
 
-TEST(Registration, PathProcedureIsInTheFiltersMenu) {
+// The path and rectify procedures: in Filters > Distorts, with their
+// parameter and return tables.
+TEST(Registration, PathAndRectifyProceduresAreInTheFiltersMenu) {
   standin::reset();
   query();
   const auto &c = standin::calls;
-  ASSERT_EQ(c.installs.size(), 2u);
-  const auto &p = c.installs[1];
-  EXPECT_EQ(p.name, "plug_in_tessaform_path");
-  EXPECT_EQ(p.menu_label, "Quadrangle Warp from _Path...");
-  EXPECT_EQ(p.image_types, "RGB*, GRAY*");
+  ASSERT_EQ(c.installs.size(), 3u);
   using menu = std::pair<std::string, std::string>;
-  EXPECT_EQ(c.menus, std::vector<menu>{menu("plug_in_tessaform_path",
-                                            "<Image>/Filters/Distorts")});
-  const GimpPDBArgType types[6] = {GIMP_PDB_INT32, GIMP_PDB_IMAGE,
-                                   GIMP_PDB_DRAWABLE, GIMP_PDB_VECTORS,
-                                   GIMP_PDB_INT32, GIMP_PDB_INT32};
-  const char *names[6] = {"run-mode", "image", "drawable", "path",
-                          "interpolation", "anti-aliasing"};
-  ASSERT_EQ(p.params.size(), 6u);
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(p.params[i].type, types[i]) << i;
-    EXPECT_STREQ(p.params[i].name, names[i]);
+  EXPECT_EQ(c.menus, (std::vector<menu>{
+                         menu("plug_in_tessaform_path", "<Image>/Filters/Distorts"),
+                         menu("plug_in_tessaform_rectify", "<Image>/Filters/Distorts")}));
+  struct procedure {
+    const char *name, *label;
+    std::vector<GimpPDBArgType> types;
+    std::vector<const char *> names;
+  };
+  const procedure expected[2] = {
+      {"plug_in_tessaform_path", "Quadrangle Warp from _Path...",
+       {GIMP_PDB_INT32, GIMP_PDB_IMAGE, GIMP_PDB_DRAWABLE, GIMP_PDB_VECTORS,
+        GIMP_PDB_INT32, GIMP_PDB_INT32},
+       {"run-mode", "image", "drawable", "path", "interpolation", "anti-aliasing"}},
+      {"plug_in_tessaform_rectify", "Rectify from _Path...",
+       {GIMP_PDB_INT32, GIMP_PDB_IMAGE, GIMP_PDB_DRAWABLE, GIMP_PDB_VECTORS,
+        GIMP_PDB_INT32, GIMP_PDB_INT32, GIMP_PDB_INT32, GIMP_PDB_INT32},
+       {"run-mode", "image", "drawable", "path", "width", "height",
+        "interpolation", "anti-aliasing"}}};
+  for (int k = 0; k < 2; ++k) {
+    const auto &p = c.installs[size_t(k) + 1];
+    const procedure &e = expected[k];
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(p.name, e.name);
+    EXPECT_EQ(p.menu_label, e.label);
+    EXPECT_EQ(p.image_types, "RGB*, GRAY*");
+    ASSERT_EQ(p.params.size(), e.types.size());
+    for (size_t i = 0; i < e.types.size(); ++i) {
+      EXPECT_EQ(p.params[i].type, e.types[i]) << i;
+      EXPECT_STREQ(p.params[i].name, e.names[i]);
+    }
+    ASSERT_EQ(p.return_vals.size(), 1u);
+    EXPECT_EQ(p.return_vals[0].type, GIMP_PDB_INT32);
+    EXPECT_STREQ(p.return_vals[0].name, "new_layer");
   }
-  ASSERT_EQ(p.return_vals.size(), 1u);
-  EXPECT_EQ(p.return_vals[0].type, GIMP_PDB_INT32);
-  EXPECT_STREQ(p.return_vals[0].name, "new_layer");
   standin::reset();
 }
 
@@ -810,6 +829,242 @@ TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
   EXPECT_EQ(standin::layers(image), before);
 }
 
+// The dialog's perspective mapping renders what the engine gives for it and
+// is remembered for last values; scripts' calls stay bilinear.
+TEST_F(PathRun, DialogMappingIsRememberedWhileScriptsStayBilinear) {
+  const gint32 path = standin::add_path(image, {kSrc, stroke_of({6, 5, 18, 7, 17, 16, 6, 17})});
+  warp_vals expected_vals{};
+  expected_vals.progress_name = "Quadrangle Warp";
+  const float corners[16] = {4, 4, 14, 4, 14, 14, 4, 14, 6, 5, 18, 7, 17, 16, 6, 17};
+  std::memcpy(&expected_vals.sx0, corners, sizeof corners);
+  expected_vals.interpolation = 2;
+  expected_vals.anti_aliasing = 1;
+  expected_vals.mapping = WARP_PERSPECTIVE;
+  gint32 made = -1;
+  inside_run = true;
+  ASSERT_EQ(tessaform_render(image, src, &expected_vals, &made, nullptr), GIMP_PDB_SUCCESS);
+  inside_run = false;
+  const auto perspective = standin::read(made);
+  gimp_image_remove_layer(image, made);
+
+  dialog.chosen = {2, 1, WARP_PERSPECTIVE};
+  const answer a = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
+  ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(standin::read(a.layer()), perspective);
+  gimp_image_remove_layer(image, a.layer());
+  const answer again = call_path_run(path_params(image, src, path, 0, 0, GIMP_RUN_WITH_LAST_VALS));
+  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(standin::read(again.layer()), perspective);
+  gimp_image_remove_layer(image, again.layer());
+  // A script's call names no mapping: bilinear, whatever the dialog chose.
+  const answer script = call_path_run(path_params(image, src, path, 2, 1));
+  ASSERT_EQ(script.status(), GIMP_PDB_SUCCESS);
+  EXPECT_NE(standin::read(script.layer()), perspective);
+  expected_vals.mapping = WARP_BILINEAR;
+  inside_run = true;
+  ASSERT_EQ(tessaform_render(image, src, &expected_vals, &made, nullptr), GIMP_PDB_SUCCESS);
+  inside_run = false;
+  EXPECT_EQ(standin::read(script.layer()), standin::read(made));
+}
+
+// ---------------------------------------------------------- rectify procedure
+
+// The rectify dialog as a person would answer it.
+struct rectify_script {
+  int runs = 0;
+  rectify_settings shown{};
+  std::string estimate;
+  int32_t width_shown = 0, height_shown = 0;
+  double aspect_shown = 0;
+  bool ok = true;
+  rectify_settings chosen{1, 0, 1};
+  int32_t width = 0, height = 0;  // 0: leave the shown size
+} rectify_dialog;
+
+std::vector<GimpParam> rectify_params(gint32 image, gint32 drawable, gint32 path,
+                                      gint32 width, gint32 height, gint32 interp = 2,
+                                      gint32 aa = 1,
+                                      gint32 mode = GIMP_RUN_NONINTERACTIVE) {
+  std::vector<GimpParam> p(8);
+  const GimpPDBArgType types[8] = {GIMP_PDB_INT32, GIMP_PDB_IMAGE, GIMP_PDB_DRAWABLE,
+                                   GIMP_PDB_VECTORS, GIMP_PDB_INT32, GIMP_PDB_INT32,
+                                   GIMP_PDB_INT32, GIMP_PDB_INT32};
+  const gint32 v[8] = {mode, image, drawable, path, width, height, interp, aa};
+  for (int i = 0; i < 8; ++i) {
+    p[i].type = types[i];
+    p[i].data.d_int32 = v[i];
+  }
+  return p;
+}
+
+answer call_rectify_run(const std::vector<GimpParam> &p) {
+  answer a;
+  inside_run = true;
+  run("plug_in_tessaform_rectify", gint(p.size()), p.data(), &a.n, &a.values);
+  inside_run = false;
+  return a;
+}
+
+class RectifyRun : public Plugin {
+ protected:
+  void SetUp() override {
+    Plugin::SetUp();
+    rectify_dialog = rectify_script{};
+    // The layer lies at (40, 30) in the image: coordinates are the image's.
+    photo = standin::add_layer(image, "Photo", GIMP_RGBA_IMAGE, 64, 48, 40, 30);
+    std::vector<unsigned char> px(64 * 48 * 4);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = (i % 4 == 3) ? 255 : (i * 29) & 0xff;
+    standin::write(photo, px);
+  }
+  // A trapezoid clicked from its bottom-right corner, against the screen.
+  const std::vector<double> corners = {95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74};
+  // What the engine gives for `corners` at that size, and the estimate.
+  std::vector<unsigned char> engine_result(int32_t *w, int32_t *h, gint32 interp,
+                                           gint32 aa, rectify_estimate *e) {
+    point quad[4];
+    for (int i = 0; i < 4; ++i) quad[i] = point_init(corners[2 * i], corners[2 * i + 1]);
+    const GeglRectangle extent = {40, 30, 64, 48};
+    EXPECT_EQ(rectify_estimate_init(e, quad, extent), nullptr);
+    rectify_size(e, e->aspect, *w, *h, w, h);
+    warp_vals v{};
+    v.interpolation = interp;
+    v.anti_aliasing = aa;
+    rectify_vals(e, *w, *h, &v);
+    const GeglRectangle local = {0, 0, *w, *h};
+    GeglBuffer *out = gegl_buffer_new(&local, babl_format("R'G'B'A u8"));
+    GeglBuffer *source = gimp_drawable_get_buffer(photo);
+    const warp_target target = {out, 0, 0, local};
+    EXPECT_EQ(tessaform_warp_target(source, &extent, &target, &v, nullptr,
+                                    nullptr, nullptr),
+              WARP_SUCCESS);
+    std::vector<unsigned char> px(size_t(*w) * size_t(*h) * 4);
+    gegl_buffer_get(out, &local, 1.0, babl_format("R'G'B'A u8"), px.data(),
+                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+    g_object_unref(source);
+    g_object_unref(out);
+    return px;
+  }
+  gint32 photo = -1;
+};
+
+// The rectangle alone, the engine's bytes (those tessaform-warp --rectify
+// writes), at the top-left of the quadrangle's box; its size as asked.
+TEST_F(RectifyRun, RendersTheRectangleAtTheQuadranglesBox) {
+  const gint32 path = standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
+  struct size_case {
+    gint32 width, height;
+  };
+  for (const size_case &sc : {size_case{0, 0}, {30, 0}, {0, 25}, {17, 40}}) {
+    SCOPED_TRACE(::testing::Message() << sc.width << " x " << sc.height);
+    int32_t w = sc.width, h = sc.height;
+    rectify_estimate e;
+    const auto want = engine_result(&w, &h, 2, 1, &e);
+    if (sc.width && sc.height) {
+      EXPECT_EQ(w * 1000 + h, 17040);
+    }
+    // Every pixel of the rectangle lies inside the quadrangle: all opaque.
+    int64_t opaque = 0;
+    for (size_t i = 3; i < want.size(); i += 4) opaque += want[i] == 255;
+    EXPECT_EQ(opaque, int64_t(w) * h);
+    const answer a = call_rectify_run(rectify_params(image, photo, path, sc.width, sc.height));
+    ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
+    const standin::item *layer = standin::find(a.layer());
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->width, w);
+    EXPECT_EQ(layer->height, h);
+    EXPECT_EQ(layer->offset_x, 45);
+    EXPECT_EQ(layer->offset_y, 33);
+    EXPECT_EQ(standin::read(a.layer()), want);
+    EXPECT_EQ(standin::layers(image).front(), a.layer());
+    gimp_image_remove_layer(image, a.layer());
+  }
+  EXPECT_EQ(standin::calls.undo_group_start, 4);
+  EXPECT_EQ(standin::calls.undo_group_end, 4);
+  EXPECT_EQ(rectify_dialog.runs, 0);
+}
+
+TEST_F(RectifyRun, PathsThatAreNoPhotographedRectangleAreRefusedAndChangeNothing) {
+  const auto before = standin::layers(image);
+  struct refusal_case {
+    std::vector<std::vector<double>> strokes;
+    const char *says;
+  };
+  const refusal_case cases[] = {
+      {{stroke_of({50, 40, 90, 40, 90, 70})},
+       "The path has one stroke of 3 anchors. Needed: one stroke of 4 anchors on "
+       "the corners of the photographed rectangle, in order round it."},
+      {{kSrc, kDst}, "The path has 2 strokes of 4 and 4 anchors. Needed:"},
+      {{stroke_of({50, 40, 90, 40, 60, 50, 50, 70})},
+       "cannot be the corners of a photographed rectangle: one corner lies inside"},
+      {{stroke_of({50, 40, 90, 70, 90, 40, 50, 70})},
+       "cannot be the corners of a photographed rectangle: the corners must be "
+       "given in order"},
+  };
+  for (const refusal_case &c : cases) {
+    standin::calls.messages.clear();
+    const gint32 path = standin::add_path(image, c.strokes);
+    const answer a = call_rectify_run(rectify_params(image, photo, path, 0, 0));
+    EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR) << c.says;
+    EXPECT_EQ(a.layer(), -1);
+    const auto &m = standin::calls.messages;
+    EXPECT_TRUE(std::any_of(m.begin(), m.end(), [&](const std::string &t) {
+      return t.find(c.says) != std::string::npos;
+    })) << c.says;
+  }
+  // A usable path with settings the checks refuse.
+  const gint32 good = standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
+  EXPECT_EQ(call_rectify_run(rectify_params(image, photo, good, -5, 0)).status(),
+            GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(call_rectify_run(rectify_params(image, photo, good, 0, 0, 9)).status(),
+            GIMP_PDB_CALLING_ERROR);
+  std::vector<GimpParam> short_call = rectify_params(image, photo, good, 0, 0);
+  short_call.pop_back();
+  EXPECT_EQ(call_rectify_run(short_call).status(), GIMP_PDB_CALLING_ERROR);
+  EXPECT_EQ(standin::layers(image), before);
+  EXPECT_EQ(standin::calls.set_data_name, "");
+}
+
+TEST_F(RectifyRun, DialogShowsTheEstimateAndItsSettingsAreRemembered) {
+  standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
+  int32_t w = 0, h = 0;
+  rectify_estimate e;
+  engine_result(&w, &h, 1, 0, &e);
+  rectify_dialog.width = 50;
+  rectify_dialog.height = 20;
+  const answer a = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0, 0, GIMP_RUN_INTERACTIVE));
+  ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(rectify_dialog.runs, 1);
+  // First time: cubic, anti-aliased, the ratio locked.
+  EXPECT_EQ(rectify_dialog.shown.interpolation, 2);
+  EXPECT_EQ(rectify_dialog.shown.anti_aliasing, 1);
+  EXPECT_EQ(rectify_dialog.shown.ratio_locked, 1);
+  EXPECT_EQ(rectify_dialog.width_shown, w);
+  EXPECT_EQ(rectify_dialog.height_shown, h);
+  EXPECT_DOUBLE_EQ(rectify_dialog.aspect_shown, e.aspect);
+  EXPECT_NE(rectify_dialog.estimate.find("aspect ratio"), std::string::npos);
+  int32_t w2 = 50, h2 = 20;
+  EXPECT_EQ(standin::read(a.layer()), engine_result(&w2, &h2, 1, 0, &e));
+  gimp_image_remove_layer(image, a.layer());
+  EXPECT_EQ(standin::calls.set_data_name, "plug_in_tessaform_rectify");
+
+  // Last values: the dialog's settings again at the estimated size.
+  const answer again = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 3, 1, GIMP_RUN_WITH_LAST_VALS));
+  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(rectify_dialog.runs, 1);
+  int32_t w3 = 0, h3 = 0;
+  EXPECT_EQ(standin::read(again.layer()), engine_result(&w3, &h3, 1, 0, &e));
+  gimp_image_remove_layer(image, again.layer());
+
+  // The dialog opens with them; Cancel changes nothing.
+  const auto before = standin::layers(image);
+  rectify_dialog.ok = false;
+  const answer cancelled = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0, 0, GIMP_RUN_INTERACTIVE));
+  EXPECT_EQ(cancelled.status(), GIMP_PDB_CANCEL);
+  EXPECT_EQ(rectify_dialog.shown.interpolation, 1);
+  EXPECT_EQ(rectify_dialog.shown.anti_aliasing, 0);
+  EXPECT_EQ(standin::layers(image), before);
+}
+
 // ----------------------------------------------------------- progress label
 
 class WarpLabel : public ::testing::Test {
@@ -889,6 +1144,22 @@ TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
 }
 
 }  // namespace
+
+bool rectify_dialog_run(rectify_settings *settings,
+                        const rectify_dialog_facts &facts, int32_t *width,
+                        int32_t *height) {
+  ++rectify_dialog.runs;
+  rectify_dialog.shown = *settings;
+  rectify_dialog.estimate = facts.estimate;
+  rectify_dialog.aspect_shown = facts.aspect;
+  rectify_dialog.width_shown = *width;
+  rectify_dialog.height_shown = *height;
+  if (!rectify_dialog.ok) return false;
+  *settings = rectify_dialog.chosen;
+  if (rectify_dialog.width) *width = rectify_dialog.width;
+  if (rectify_dialog.height) *height = rectify_dialog.height;
+  return true;
+}
 
 bool path_dialog_run(path_settings *settings, bool whole_layer) {
   ++dialog.runs;

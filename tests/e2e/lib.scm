@@ -139,6 +139,25 @@
 
 (define (rect x0 y0 x1 y1) (list (list x0 y0) (list x1 y0) (list x1 y1) (list x0 y1)))
 
+; Control points of a stroke through the anchors, handles set apart from
+; them so that a handle read as an anchor would show.
+(define (stroke-points anchors)
+  (apply append
+         (map (lambda (a)
+                (list (- (px a) 1) (- (py a) 3) (px a) (py a) (+ (px a) 2) (+ (py a) 5)))
+              anchors)))
+
+; A path of the image with one stroke per list of anchors.
+(define (make-path image strokes)
+  (let ((path (car (gimp-vectors-new image "quad"))))
+    (gimp-image-insert-vectors image path 0 -1)
+    (for-each (lambda (anchors)
+                (let ((points (stroke-points anchors)))
+                  (gimp-vectors-stroke-new-from-points
+                   path 0 (length points) (list->vector (map exact->inexact points)) 0)))
+              strokes)
+    path))
+
 ;; ------------------------------------------------------------ test images
 
 (define (channels-of-type type)

@@ -5,25 +5,6 @@
 (define e2e-dst-quad '((20 4) (36 8) (34 26) (18 22)))
 (define e2e-src-quad '((4 3) (15 4) (16 12) (3 11)))
 
-; Control points of a stroke through the anchors, handles set apart from
-; them so that a handle read as an anchor would show.
-(define (stroke-points anchors)
-  (apply append
-         (map (lambda (a)
-                (list (- (px a) 1) (- (py a) 3) (px a) (py a) (+ (px a) 2) (+ (py a) 5)))
-              anchors)))
-
-; A path of the image with one stroke per list of anchors.
-(define (make-path image strokes)
-  (let ((path (car (gimp-vectors-new image "quad"))))
-    (gimp-image-insert-vectors image path 0 -1)
-    (for-each (lambda (anchors)
-                (let ((points (stroke-points anchors)))
-                  (gimp-vectors-stroke-new-from-points
-                   path 0 (length points) (list->vector (map exact->inexact points)) 0)))
-              strokes)
-    path))
-
 (define (path-image)
   (let* ((im (make-image 40 30 RGBA-IMAGE 16 12 3 2 #f)))
     (fill-drawable (cadr im) 4 (pattern-value 4) #f)
