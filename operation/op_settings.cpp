@@ -32,6 +32,7 @@ warp_vals op_settings_vals(const op_settings &s, const GeglRectangle &extent) {
   }
   v.interpolation = s.interpolation;
   v.anti_aliasing = s.anti_aliasing ? 1 : 0;
+  v.mapping = s.mapping;
   return v;
 }
 

@@ -11,6 +11,7 @@ struct op_settings {
   double source[8];       // used when whole_layer is false
   int32_t interpolation;  // the engine's index: nearest, bilinear, cubic, Lanczos
   bool anti_aliasing;
+  int32_t mapping;  // a warp_mapping
 };
 
 // Fractions of the input's extent where the destination corners lie while

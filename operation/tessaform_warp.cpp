@@ -13,6 +13,11 @@ enum_start (tessaform_warp_interpolation)
   enum_value (TESSAFORM_WARP_LANCZOS, "lanczos", N_("Lanczos"))
 enum_end (TessaformWarpInterpolation)
 
+enum_start (tessaform_warp_mapping)
+  enum_value (TESSAFORM_WARP_MAP_BILINEAR, "bilinear", N_("Bilinear"))
+  enum_value (TESSAFORM_WARP_MAP_PERSPECTIVE, "perspective", N_("Perspective"))
+enum_end (TessaformWarpMapping)
+
 // A pixel-coordinate pair: GIMP shows two spin buttons, a chain and a
 // button that picks the point on the canvas. `extra`: more ui_meta.
 #define corner(x, y, label_x, label_y, blurb, extra)                 \
@@ -45,6 +50,13 @@ property_enum (interpolation, _("Interpolation"),
                TessaformWarpInterpolation, tessaform_warp_interpolation,
                TESSAFORM_WARP_CUBIC)
   description (_("How the source is sampled"))
+
+property_enum (mapping, _("Mapping"),
+               TessaformWarpMapping, tessaform_warp_mapping,
+               TESSAFORM_WARP_MAP_BILINEAR)
+  description (_("Bilinear spaces the layer evenly between the corners; "
+                 "perspective keeps straight lines straight, as a camera "
+                 "sees a flat thing (the quadrangles must be convex)"))
 
 property_boolean (anti_aliasing, _("Anti-aliasing"), FALSE)
   description (_("Average the source over each pixel's footprint where "
@@ -91,7 +103,8 @@ static op_settings settings_of(GeglOperation *operation) {
                      {o->sx0, o->sy0, o->sx1, o->sy1,
                       o->sx2, o->sy2, o->sx3, o->sy3},
                      static_cast<int32_t>(o->interpolation),
-                     o->anti_aliasing != FALSE};
+                     o->anti_aliasing != FALSE,
+                     static_cast<int32_t>(o->mapping)};
 }
 
 // The engine's settings and the input's extent; false when there is no
@@ -203,9 +216,9 @@ static void gegl_op_class_init(GeglOpClass *klass) {
       "needs-alpha", "true",
       "description",
       _("Carries the layer (or a source quadrangle of it) onto the "
-        "quadrangle of the four corners by a bilinear map: the layer's "
-        "top-left corner (source corner 0) lands on Top-left, and so on "
-        "around. Straight lines across the layer stay straight. "
+        "quadrangle of the four corners by a bilinear or perspective map: "
+        "the layer's top-left corner (source corner 0) lands on Top-left, "
+        "and so on around. "
         "Coordinates are the layer's pixels; the pick buttons take them "
         "from the canvas. While all eight corner coordinates are 0, the "
         "corners lie on a tilted page inside the layer. Around the "

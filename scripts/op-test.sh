@@ -62,13 +62,15 @@ run_case() {  # name, input, reference input, interpolation, extra words
     cli_from=(--from "$(joined "${from[@]}")")
     op_from="whole-layer=false $(props s "${from[@]}")"
   fi
-  local aa_op="" aa_cli=()
+  local aa_op="" aa_cli=() mapping=bilinear
   [[ $extra == *aa* ]] && { aa_op="anti-aliasing=true"; aa_cli=(--anti-aliasing); }
+  [[ $extra == *perspective* ]] && mapping=perspective
   # shellcheck disable=SC2046
   gegl "$input" -o "$ours" -- tessaform:warp $(props d "${to[@]}") $op_from \
-    interpolation="${names[$interp]}" $aa_op >"$work/gegl-$name.log" 2>&1
+    interpolation="${names[$interp]}" $aa_op mapping=$mapping >"$work/gegl-$name.log" 2>&1
   "$build/tessaform-warp" "$reference" "$theirs" --to "$(joined "${to[@]}")" \
-    "${cli_from[@]}" --interpolation "${names[$interp]}" "${aa_cli[@]}" --crop --quiet
+    "${cli_from[@]}" --interpolation "${names[$interp]}" "${aa_cli[@]}" \
+    --mapping $mapping --crop --quiet
   if [ ! -s "$ours" ]; then
     check "$name: gegl wrote a file" "a file" "none: $(head -c 300 "$work/gegl-$name.log")"
     return
@@ -80,6 +82,7 @@ run_case() {  # name, input, reference input, interpolation, extra words
 for i in 0 1 2 3; do run_case "rgba-${names[$i]}" "$work/rgba.png" "$work/rgba.png" "$i" ""; done
 run_case rgba-cubic-anti-aliased-source-quadrangle "$work/rgba.png" "$work/rgba.png" 2 "from aa"
 run_case rgba-bilinear-source-quadrangle "$work/rgba.png" "$work/rgba.png" 1 "from"
+run_case rgba-cubic-perspective "$work/rgba.png" "$work/rgba.png" 2 "from aa perspective"
 # Without alpha the operation warps as if the input had one: transparent
 # around the quadrangle.
 run_case rgb-bilinear "$work/rgb.png" "$work/rgb-with-alpha.png" 1 ""

@@ -110,7 +110,7 @@ class Operation : public ::testing::Test {
       gegl_node_set(op, d[i], s.destination[i], sr[i], s.source[i], nullptr);
     gegl_node_set(op, "whole-layer", gboolean(s.whole_layer), "interpolation",
                   int(s.interpolation), "anti-aliasing",
-                  gboolean(s.anti_aliasing), nullptr);
+                  gboolean(s.anti_aliasing), "mapping", int(s.mapping), nullptr);
     gegl_node_link(source, op);
     return op;
   }
@@ -146,6 +146,12 @@ const op_case CASES[] = {
     {"defaults", corners({0, 0, 0, 0, 0, 0, 0, 0})},
     {"perspective", corners({12.5, 3, 150.25, 20, 140, 118.5, -9, 101})},
     {"bow tie", corners({10, 10, 120, 90, 120, 10, 10, 90})},
+    {"perspective, mapped in perspective",
+     [] {
+       op_settings s = corners({12.5, 3, 150.25, 20, 140, 118.5, -9, 101});
+       s.mapping = WARP_PERSPECTIVE;
+       return s;
+     }()},
     {"a source quadrangle, shrunk",
      [] {
        op_settings s = corners({30, 20, 70, 25, 66, 60, 28, 52});
@@ -229,11 +235,17 @@ TEST_F(Operation, AsksOnlyForTheSourceItReadsAndRefusesQuietly) {
   EXPECT_LE(hit.width, 4);
   EXPECT_TRUE(gegl_rectangle_contains(&hit, &spot));
 
-  // A destination too large for a layer: no output, no crash.
+  // A destination too large for a layer, or a bow tie in perspective: no
+  // output, no crash.
   s = corners({-8e6, -8e6, 8e6, -8e6, 8e6, 8e6, -8e6, 8e6});
   op = warp_node(in, s);
   const GeglRectangle none = gegl_node_get_bounding_box(op);
   EXPECT_TRUE(gegl_rectangle_is_empty(&none));
+  s = corners({10, 10, 120, 90, 120, 10, 10, 90});
+  s.mapping = WARP_PERSPECTIVE;
+  op = warp_node(in, s);
+  const GeglRectangle folded = gegl_node_get_bounding_box(op);
+  EXPECT_TRUE(gegl_rectangle_is_empty(&folded));
 }
 
 }  // namespace
