@@ -216,9 +216,9 @@ static void gegl_op_class_init(GeglOpClass *klass) {
       "needs-alpha", "true",
       "description",
       _("Carries the layer (or a source quadrangle of it) onto the "
-        "quadrangle of the four corners by a bilinear or perspective map: "
-        "the layer's top-left corner (source corner 0) lands on Top-left, "
-        "and so on around. "
+        "quadrangle of the four corners by a bilinear or a perspective map "
+        "(Mapping): the layer's top-left corner (source corner 0) lands on "
+        "Top-left, and so on around. Its edges stay straight. "
         "Coordinates are the layer's pixels; the pick buttons take them "
         "from the canvas. While all eight corner coordinates are 0, the "
         "corners lie on a tilted page inside the layer. Around the "

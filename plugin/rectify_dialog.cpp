@@ -102,7 +102,8 @@ bool rectify_dialog_run(rectify_settings *settings,
   // Width and height, and the chain that locks their ratio.
   size_fields size = {};
   size.facts = &facts;
-  size.ratio = double(facts.width) / double(facts.height);
+  // The estimate's own ratio, as a script's call with one side gets it.
+  size.ratio = facts.aspect;
   GtkWidget *sizes = gtk_table_new(2, 4, FALSE);
   gtk_table_set_col_spacings(GTK_TABLE(sizes), 6);
   gtk_table_set_row_spacings(GTK_TABLE(sizes), 4);

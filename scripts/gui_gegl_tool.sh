@@ -56,10 +56,12 @@ gegl_tool_steps() {
   sleep 3
   gegl_shot gegl-chosen
   eval "$(xdotool getwindowgeometry --shell "$dialog")"
-  # Each corner's pick button, then the corner's pixel on the canvas.
+  # Each corner's pick button, then the corner's pixel on the canvas. The
+  # buttons keep to the dialog's right edge; its width follows how GTK
+  # wraps the operation's description.
   local corners=(30 20 225 40 200 170 15 150) rows=(300 347 392 438)
   for i in 0 1 2 3; do
-    gegl_click $((X + 359)) $((Y + rows[i])) 0.7
+    gegl_click $((X + WIDTH - 71)) $((Y + rows[i])) 0.7
     gegl_click $((ox + corners[2 * i])) $((oy + corners[2 * i + 1])) 1.5
   done
   sleep 3
@@ -67,7 +69,7 @@ gegl_tool_steps() {
   xwd -id "$dialog" -silent | convert xwd:- "$work/pictures/gegl-dialog.png"
   gegl_log "GEGL: corners picked"
   # OK, at the dialog's bottom right.
-  gegl_click $((X + 382)) $((Y + HEIGHT - 22)) 2
+  gegl_click $((X + WIDTH - 48)) $((Y + HEIGHT - 22)) 2
   for ((i = 0; i < 60; i++)); do
     xdotool search --onlyvisible --name '^GEGL Operation$' >/dev/null 2>&1 || break
     sleep 0.5

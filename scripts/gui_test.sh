@@ -2,7 +2,10 @@
 # GIMP's GUI under Xvfb, one GIMP start for all of it. The path procedure's
 # dialog: opens it through an interactive call, takes a screenshot, presses
 # OK (Return) and checks the new layer; opens it again, presses Cancel
-# (Escape) and checks the image is unchanged. Then the GEGL operation
+# (Escape) and checks the image is unchanged; a third time chooses the
+# perspective mapping and checks that last values repeat it. The rectify
+# procedure's dialog: types a width (the height follows the ratio) and
+# presses OK, then Cancel. Then the GEGL operation
 # tessaform:warp in Tools -> GEGL Operation: chooses Quadrangle Warp in the
 # list, picks the four corners on the canvas with the pick buttons, checks
 # the live preview, presses OK and compares the layer with plug-in-tessaform's
@@ -14,7 +17,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-shot_name="Quadrangle Warp from Path"
+path_dialog="Quadrangle Warp from Path"
+rectify_dialog="Rectify from Path"
 
 # Inside Xvfb: GIMP in the background, the dialogs answered from here.
 if [ "${1:-}" = --inside ]; then
@@ -22,37 +26,51 @@ if [ "${1:-}" = --inside ]; then
   mkfifo "$work/go"
   gimp-2.10 -n -d -f \
     -b "(begin (load \"$root/tests/e2e/lib.scm\") (load \"$root/tests/gui/path_dialog.scm\") (e2e-run \"gui\")
+               (load \"$root/tests/gui/rectify_dialog.scm\") (e2e-run \"rectify\")
                (load \"$root/tests/gui/gegl_tool.scm\") (e2e-run \"gegl\"))" \
     -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1 &
   gimp_pid=$!
-  find_dialog() {  # waits up to $1 s for the dialog; prints its window
+  find_dialog() {  # title, seconds to wait; prints its window
     local i win
-    for ((i = 0; i < $1 * 2; i++)); do
-      win=$(xdotool search --onlyvisible --name "^$shot_name\$" 2>/dev/null | head -n1)
+    for ((i = 0; i < $2 * 2; i++)); do
+      win=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
       [ -n "$win" ] && { echo "$win"; return 0; }
       kill -0 "$gimp_pid" 2>/dev/null || return 1
       sleep 0.5
     done
     return 1
   }
-  answer() {  # key, name of the answer, seconds to wait for the dialog
-    local win
-    if ! win=$(find_dialog "$3"); then echo "NO-DIALOG $2" >>"$work/driver.log"; return 1; fi
+  # title, name of the answer, seconds to wait for the dialog, then the
+  # keys (xdotool words: "key Return", "type 300"...), a word per argument.
+  answer() {
+    local title=$1 name=$2 wait=$3 win i
+    shift 3
+    if ! win=$(find_dialog "$title" "$wait"); then echo "NO-DIALOG $name" >>"$work/driver.log"; return 1; fi
     sleep 1  # let GTK draw it
-    if [ "$2" = ok ]; then
-      xwd -id "$win" -silent | convert xwd:- "$work/pictures/dialog.png"
-      xwd -root -silent | convert xwd:- "$work/pictures/screen.png"
-    fi
+    case $name in ok|rectify-ok)
+      xwd -id "$win" -silent | convert xwd:- "$work/pictures/$name-dialog.png"
+      xwd -root -silent | convert xwd:- "$work/pictures/$name-screen.png" ;;
+    esac
     # No window manager here: focus the dialog directly, then type.
-    xdotool windowfocus --sync "$win" key "$1"
-    echo "ANSWERED $2" >>"$work/driver.log"
+    xdotool windowfocus --sync "$win"
+    while [ $# -gt 0 ]; do
+      xdotool "$1" -- "$2"
+      sleep 0.3
+      shift 2
+    done
+    echo "ANSWERED $name" >>"$work/driver.log"
     for ((i = 0; i < 60; i++)); do
-      xdotool search --onlyvisible --name "^$shot_name\$" >/dev/null 2>&1 || return 0
+      xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 || return 0
       sleep 0.5
     done
   }
   # The first dialog waits for GIMP's start.
-  answer Return ok 240 && answer Escape cancel 60
+  answer "$path_dialog" ok 240 key Return &&
+    answer "$path_dialog" cancel 60 key Escape &&
+    answer "$path_dialog" perspective 60 key alt+m key Down key alt+o
+  # The width typed, Tab to take it (the height follows), then OK.
+  answer "$rectify_dialog" rectify-ok 60 key alt+w key ctrl+a type 300 key Tab key alt+o &&
+    answer "$rectify_dialog" rectify-cancel 60 key Escape
   # shellcheck source=scripts/gui_gegl_tool.sh
   source "$root/scripts/gui_gegl_tool.sh"
   gegl_tool_drive
@@ -103,7 +121,7 @@ E2E_RESULTS=$work/results GUI_PICTURES=$work/pictures GUI_WORK=$work \
 
 passed=0
 failed=0
-for name in gui gegl; do
+for name in gui rectify gegl; do
   out=$work/results/$name.out
   if [ -s "$out" ]; then
     while IFS=$'\t' read -r head expected got; do
@@ -119,16 +137,18 @@ for name in gui gegl; do
     echo "FAIL the $name batch wrote its results"
   fi
 done
-for answer in ok cancel; do
+for answer in ok cancel perspective rectify-ok rectify-cancel; do
   if grep -q "^ANSWERED $answer\$" "$work/driver.log" 2>/dev/null; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1)); echo "FAIL the dialog appeared and was answered: $answer"
   fi
 done
-if [ -s "$work/pictures/dialog.png" ]; then passed=$((passed + 1)); else
-  failed=$((failed + 1)); echo "FAIL screenshot of the dialog"
-fi
+for shot in ok rectify-ok; do
+  if [ -s "$work/pictures/$shot-dialog.png" ]; then passed=$((passed + 1)); else
+    failed=$((failed + 1)); echo "FAIL screenshot of the dialog ($shot)"
+  fi
+done
 # The GEGL tool: the operation's layer is plug-in-tessaform's, byte for byte,
 # and the canvas showed the warp before OK.
 pictures=$work/pictures
@@ -161,10 +181,11 @@ if grep -q GIMP-DID-NOT-QUIT "$work/driver.log" 2>/dev/null; then
 fi
 
 if [ "${GUI_DOCS:-0}" = 1 ] && [ $failed -eq 0 ]; then
-  cp "$work/pictures/dialog.png" "$root/docs/path-dialog.png"
+  cp "$work/pictures/ok-dialog.png" "$root/docs/path-dialog.png"
+  cp "$work/pictures/rectify-ok-dialog.png" "$root/docs/rectify-dialog.png"
   convert "$work/pictures/before.png" "$work/pictures/after.png" +append \
     "$root/docs/path-before-after.png"
-  echo "gui: wrote docs/path-dialog.png and docs/path-before-after.png"
+  echo "gui: wrote docs/path-dialog.png, docs/rectify-dialog.png and docs/path-before-after.png"
   # The canvas with its live preview beside the operation's dialog.
   convert "$pictures/gegl-preview.png" -crop 900x870+380+0 +repage "$root/docs/gegl-tool-preview.png"
   echo "gui: wrote docs/gegl-tool-preview.png"

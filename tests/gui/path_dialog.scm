@@ -1,6 +1,7 @@
 ; The path procedure's dialog in GIMP's GUI. scripts/gui_test.sh loads
 ; tests/e2e/lib.scm and this file, and answers the dialogs from outside:
-; OK (Return) the first time, Cancel (Escape) the second.
+; OK (Return) the first time, Cancel (Escape) the second, the perspective
+; mapping chosen and OK the third.
 ; Pictures for the README go to $GUI_PICTURES.
 
 (define gui-quad '((262 52) (452 92) (436 286) (248 272)))
@@ -106,4 +107,21 @@
           (check "the call answers no layer" (quote (#f)) answer)
           (check "no layer added" before (layers-of image))
           (check "the chart unchanged" pixels (layer-bytes chart)))))
+    (group "the mapping chosen is remembered"
+      (lambda ()
+        (let* ((bilinear (tessaform image chart (rect 20 85 220 235) gui-quad 1))
+               (answer (catch #f (plug-in-tessaform-path RUN-INTERACTIVE image chart -1 0 0)))
+               (chosen (and (pair? answer) (car answer))))
+          (check "answers with a layer" #t (number? chosen))
+          (check "perspective is not the bilinear map" #f
+                 (equal? (layer-bytes bilinear) (layer-bytes chosen)))
+          (let ((again (car (plug-in-tessaform-path RUN-WITH-LAST-VALS image chart path 3 1))))
+            (check "last values repeat it" (layer-bytes chosen) (layer-bytes again))
+            (gimp-image-remove-layer image again))
+          ; A script's call stays bilinear whatever the dialog chose.
+          (let ((scripted (car (plug-in-tessaform-path RUN-NONINTERACTIVE image chart path 1 0))))
+            (check "a script's call stays bilinear" (layer-bytes bilinear) (layer-bytes scripted))
+            (gimp-image-remove-layer image scripted))
+          (gimp-image-remove-layer image bilinear)
+          (gimp-image-remove-layer image chosen))))
     (gimp-display-delete display)))
