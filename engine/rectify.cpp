@@ -28,6 +28,10 @@ double dot3(vec3 a, vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 // assumed is four times too long or too short.
 constexpr double FAR_DIAGONALS = 20.0;
 
+// The focal length assumed where the photograph does not give one, in
+// diagonals.
+constexpr double FOCAL_ASSUMED = 0.6;
+
 }  // namespace
 
 const char *rectify_estimate_init(rectify_estimate *e, const point quad[4],
@@ -95,9 +99,12 @@ const char *rectify_estimate_init(rectify_estimate *e, const point quad[4],
   const bool far2 = std::fabs(n2.z) * FAR_DIAGONALS <= std::sqrt(plane2);
   const bool far3 = std::fabs(n3.z) * FAR_DIAGONALS <= std::sqrt(plane3);
 
-  // Without a focal length of its own, the view is taken as a normal lens's:
-  // the focal length is the photograph's diagonal.
-  double f = 1.0;
+  // Without a focal length of its own, the view is taken as a phone
+  // camera's (26 mm in 35 mm terms): 0.6 of the photograph's diagonal. In a
+  // view tilted about one axis the ratio depends on it, and no guess fits
+  // every lens: against focal lengths of 0.3 to 1.2 diagonals, tilts of 10
+  // to 60 degrees, this one is 0 to 51 % off, the diagonal 0 to 66 %.
+  double f = FOCAL_ASSUMED;
   if (far2 && far3) {
     e->method = RECTIFY_BOTH_PAIRS_PARALLEL;
   } else if (far2 || far3) {
@@ -181,8 +188,8 @@ void rectify_describe(const rectify_estimate *e, char *out, size_t size) {
       g_snprintf(out, size,
                  "aspect ratio %s (width : height), from one vanishing point: "
                  "two opposite sides are parallel in the photograph, so the "
-                 "focal length is not determined; assumed %d px (the "
-                 "photograph's diagonal)",
+                 "focal length is not determined; assumed %d px (a phone "
+                 "camera's: 0.6 of the photograph's diagonal)",
                  ratio, focal);
       break;
     case RECTIFY_BOTH_PAIRS_PARALLEL:
@@ -196,8 +203,8 @@ void rectify_describe(const rectify_estimate *e, char *out, size_t size) {
       g_snprintf(out, size,
                  "aspect ratio %s (width : height): the vanishing points give "
                  "no real focal length (corners a little off, a photograph "
-                 "cropped off-centre, or not a rectangle); assumed %d px (the "
-                 "photograph's diagonal)",
+                 "cropped off-centre, or not a rectangle); assumed %d px (a "
+                 "phone camera's: 0.6 of the photograph's diagonal)",
                  ratio, focal);
       break;
   }

@@ -55,9 +55,10 @@ void rectify_procedure_query() {
       "becomes the top-left, and the result is never mirrored. The aspect "
       "ratio is estimated from the two vanishing points of its sides (the "
       "principal point at the drawable's centre, square pixels); where a "
-      "pair of sides is parallel or the estimate is not real, a focal length "
-      "of the drawable's diagonal is assumed. Width and height 0 take the "
-      "estimate, the longer side as long as the quadrangle's longer sides.",
+      "pair of sides is parallel or the estimate is not real, a phone "
+      "camera's focal length (0.6 of the drawable's diagonal) is assumed. "
+      "Width and height 0 take the estimate, the longer side as long as the "
+      "quadrangle's longer sides.",
       "Tessaform developers", "Tessaform developers", "2026",
       "Rectify from _Path...", "RGB*, GRAY*", GIMP_PLUGIN,
       G_N_ELEMENTS(args), G_N_ELEMENTS(return_vals), args, return_vals);

@@ -131,3 +131,64 @@ std::vector<unsigned char> camera_checkerboard(const camera_view &c,
   }
   return px;
 }
+
+namespace {
+
+// A warp context for `v`, as set-up builds it.
+struct mapping_context {
+  warp w{};
+  interpolation in{};
+  explicit mapping_context(const warp_vals &v) {
+    w.source_extent = bounds{nullptr, 0, 0, 4000, 3000, 4000, 3000};
+    interpolation_init(&in, &w);
+    warp_init(&w, &v, &in);
+  }
+  point map(point q) const {
+    float x, y;
+    warp_convert(&w, float(q.x), float(q.y), &x, &y);
+    return point_init(x, y);
+  }
+  // The output position that maps to `s`, by Newton's method from `q`:
+  // nothing of the mapping's own arithmetic is assumed.
+  point inverse(point s, point q) const {
+    for (int it = 0; it < 30; ++it) {
+      const double h = 0.25;
+      const point f = point_from2(s, map(q));
+      const point dx = point_scale(point_from2(map(point_init(q.x - h, q.y)),
+                                               map(point_init(q.x + h, q.y))),
+                                   0.5 / h);
+      const point dy = point_scale(point_from2(map(point_init(q.x, q.y - h)),
+                                               map(point_init(q.x, q.y + h))),
+                                   0.5 / h);
+      const double det = point_cross(dx, dy);
+      const point step = point_init((f.x * dy.y - f.y * dy.x) / det,
+                                    (dx.x * f.y - dx.y * f.x) / det);
+      q = point_sub(q, step);
+      if (point_length(step) < 1e-4) break;
+    }
+    return q;
+  }
+};
+
+}  // namespace
+
+double camera_grid_error(const camera_view &c, int first, const warp_vals &v,
+                  int32_t width, int32_t height) {
+  const mapping_context m(v);
+  const point out[4] = {{0, 0}, {double(width), 0}, {double(width), double(height)},
+                        {0, double(height)}};
+  double worst = 0;
+  for (int j = 0; j <= 8; ++j)
+    for (int i = 0; i <= 8; ++i) {
+      const double x = c.page_w * i / 8, y = c.page_h * j / 8;
+      // Rectangle to rectangle is affine: the corners' weights carry over.
+      const double a = i / 8.0, b = j / 8.0;
+      const double weight[4] = {(1 - a) * (1 - b), a * (1 - b), a * b, (1 - a) * b};
+      point belongs = point_init(0, 0);
+      for (int k = 0; k < 4; ++k)
+        belongs = point_add(belongs, point_scale(out[(k - first + 4) % 4], weight[k]));
+      const point lands = m.inverse(camera_project(c, x, y), belongs);
+      worst = std::max(worst, point_length(point_from2(belongs, lands)));
+    }
+  return worst;
+}

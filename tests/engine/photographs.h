@@ -40,3 +40,12 @@ void camera_corners(const camera_view &c, point out[4]);
 std::vector<unsigned char> camera_checkerboard(const camera_view &c,
                                                double square,
                                                const GeglRectangle &box);
+
+// How far (output pixels) the rectangle's 9 x 9 grid of points lands from
+// where it belongs on the width x height output of `vals`, a warp of the
+// photograph onto an upright rectangle whose top-left is the rectangle's
+// corner `first` (0 top-left, 1 top-right...): the worst point. Each is
+// found by Newton's method on the engine's mapping, which assumes nothing
+// of its arithmetic.
+double camera_grid_error(const camera_view &c, int first, const warp_vals &vals,
+                         int32_t width, int32_t height);
