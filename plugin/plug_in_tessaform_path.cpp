@@ -3,7 +3,7 @@
 // engine call as plug_in_tessaform.
 #include "plug_in_tessaform_path.h"
 
-#include "path_shape.h"
+#include "path_calls.h"
 #include "plug_in_tessaform.h"
 
 const char PATH_PROCEDURE_NAME[] = "plug_in_tessaform_path";
@@ -52,88 +52,29 @@ static void log_message(const char *text) {
   g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
 }
 
-bool path_of_image(gint32 image, gint32 path) {
-  return path != -1 && gimp_item_is_valid(path) && gimp_item_is_vectors(path) &&
-         gimp_item_get_image(path) == image;
-}
-
-void path_shape_read(path_shape *shape, gint32 image, gint32 path) {
-  path_shape_init(shape, path_of_image(image, path));
-  if (!shape->has_path) return;
-  gint n_strokes = 0;
-  gint *strokes = gimp_vectors_get_strokes(path, &n_strokes);
-  for (gint i = 0; i < n_strokes; ++i) {
-    gint n = 0;
-    gdouble *points = nullptr;
-    gboolean closed = FALSE;
-    const GimpVectorsStrokeType type =
-        gimp_vectors_stroke_get_points(path, strokes[i], &n, &points, &closed);
-    path_shape_add_stroke(shape, points,
-                          type == GIMP_VECTORS_STROKE_TYPE_BEZIER ? n : -1);
-    g_free(points);
-  }
-  g_free(strokes);
-}
-
-// Stored settings are taken only when they are exactly a settings record.
-static void path_settings_recall(path_settings *settings) {
-  if (gimp_get_data_size(PATH_PROCEDURE_NAME) !=
-      static_cast<gint>(sizeof *settings))
-    return;
-  path_settings stored;
-  if (gimp_get_data(PATH_PROCEDURE_NAME, &stored)) *settings = stored;
-}
-
 void path_procedure_run(gint nparams, const GimpParam *param,
                         gint *nreturn_vals, GimpParam **return_vals) {
-  static GimpParam values[2];
-  *nreturn_vals = 2;
-  *return_vals = values;
-  values[0].type = GIMP_PDB_STATUS;
-  values[1].type = GIMP_PDB_INT32;
-  values[1].data.d_int32 = -1;
-
-  const gint32 run_mode = nparams >= 1 && param ? param[0].data.d_int32 : -1;
-  const bool enough = run_mode == GIMP_RUN_NONINTERACTIVE ? nparams == 6
-                                                          : nparams >= 3;
-  if (!param || !enough || run_mode < GIMP_RUN_INTERACTIVE ||
-      run_mode > GIMP_RUN_WITH_LAST_VALS) {
-    char text[128];
-    g_snprintf(text, sizeof text,
-               "Wrong Number of Parameters - there are %d - need 6", nparams);
-    log_message(run_mode >= GIMP_RUN_INTERACTIVE &&
-                        run_mode <= GIMP_RUN_WITH_LAST_VALS
-                    ? text
-                    : "Wrong run-mode");
-    values[0].data.d_status = GIMP_PDB_CALLING_ERROR;
-    return;
-  }
-  const gint32 image = param[1].data.d_image;
-  const gint32 drawable = param[2].data.d_drawable;
+  GimpParam *values = path_call_answer(nreturn_vals, return_vals);
+  path_call call;
+  if (!path_call_read(nparams, param, 6, &call)) return;
+  const gint32 run_mode = call.run_mode, image = call.image,
+               drawable = call.drawable;
 
   path_settings settings = {1, 0, WARP_BILINEAR};
-  gint32 path = -1;
   if (run_mode == GIMP_RUN_NONINTERACTIVE) {
-    path = param[3].data.d_vectors;
     settings.interpolation = param[4].data.d_int32;
     settings.anti_aliasing = param[5].data.d_int32 != 0;
   } else {
-    path_settings_recall(&settings);
-    // Filters > Re-Apply passes no path: it then takes the active one.
-    if (run_mode == GIMP_RUN_WITH_LAST_VALS && nparams >= 4)
-      path = param[3].data.d_vectors;
-    if (run_mode == GIMP_RUN_INTERACTIVE || !path_of_image(image, path))
-      path = gimp_image_get_active_vectors(image);
+    path_call_recall(PATH_PROCEDURE_NAME, &settings, sizeof settings);
   }
 
   path_shape shape;
-  path_shape_read(&shape, image, path);
+  path_call_shape(call, &shape);
   bool whole_layer = false;
   if (!path_shape_usable(&shape, &whole_layer)) {
     char text[512];
     path_shape_refusal(&shape, text, sizeof text);
     log_message(text);
-    values[0].data.d_status = GIMP_PDB_CALLING_ERROR;
     return;
   }
 
@@ -146,15 +87,9 @@ void path_procedure_run(gint nparams, const GimpParam *param,
 
   warp_vals settings_vals{};
   settings_vals.progress_name = "Quadrangle Warp";
-  // An invalid drawable is refused by the render's checks; GIMP is not
-  // asked about it before.
-  gint ox = 0, oy = 0, w = 0, h = 0;
-  if (gimp_item_is_valid(drawable) && gimp_item_is_drawable(drawable)) {
-    gimp_drawable_offsets(drawable, &ox, &oy);
-    w = gimp_drawable_width(drawable);
-    h = gimp_drawable_height(drawable);
-  }
-  path_shape_corners(&shape, ox, oy, w, h, &settings_vals);
+  const GeglRectangle box = path_call_drawable_box(drawable);
+  path_shape_corners(&shape, box.x, box.y, box.width, box.height,
+                     &settings_vals);
   settings_vals.interpolation = settings.interpolation;
   settings_vals.anti_aliasing = settings.anti_aliasing;
   // Scripts' six parameters name no mapping: theirs stays bilinear.

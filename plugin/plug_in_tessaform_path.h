@@ -14,11 +14,6 @@ struct path_settings {
   gint32 mapping;  // the dialog's; calls from scripts keep bilinear
 };
 
-struct path_shape;
-// Whether `path` is a path of `image`, and its anchors.
-bool path_of_image(gint32 image, gint32 path);
-void path_shape_read(path_shape *shape, gint32 image, gint32 path);
-
 void path_procedure_query();
 void path_procedure_run(gint nparams, const GimpParam *param,
                         gint *nreturn_vals, GimpParam **return_vals);

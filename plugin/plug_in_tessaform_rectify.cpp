@@ -8,9 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "path_shape.h"
+#include "path_calls.h"
 #include "plug_in_tessaform.h"
-#include "plug_in_tessaform_path.h"
 #include "rectify.h"
 
 const char RECTIFY_PROCEDURE_NAME[] = "plug_in_tessaform_rectify";
@@ -69,21 +68,12 @@ static void log_message(const char *text) {
   g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
 }
 
-// Stored settings are taken only when they are exactly a settings record.
-static void rectify_settings_recall(rectify_settings *settings) {
-  if (gimp_get_data_size(RECTIFY_PROCEDURE_NAME) !=
-      static_cast<gint>(sizeof *settings))
-    return;
-  rectify_settings stored;
-  if (gimp_get_data(RECTIFY_PROCEDURE_NAME, &stored)) *settings = stored;
-}
-
-// The estimate from the path's four anchors over the drawable (the
-// photograph); false, with the reason logged, when there is none.
-static bool estimate_from_path(gint32 image, gint32 drawable, gint32 path,
-                               rectify_estimate *e) {
+// The estimate from the call's path, four anchors on the photographed
+// corners over the drawable (the photograph); false, with the reason
+// logged, when there is none.
+static bool estimate_from_path(const path_call &call, rectify_estimate *e) {
   path_shape shape;
-  path_shape_read(&shape, image, path);
+  path_call_shape(call, &shape);
   bool four = false;
   if (!path_shape_usable(&shape, &four) || !four) {
     char found[160], text[512];
@@ -97,12 +87,7 @@ static bool estimate_from_path(gint32 image, gint32 drawable, gint32 path,
   }
   point quad[4];
   for (int i = 0; i < 4; ++i) quad[i] = shape.anchor[i];
-  GeglRectangle photo = {0, 0, 1, 1};
-  if (gimp_item_is_valid(drawable) && gimp_item_is_drawable(drawable)) {
-    gimp_drawable_offsets(drawable, &photo.x, &photo.y);
-    photo.width = gimp_drawable_width(drawable);
-    photo.height = gimp_drawable_height(drawable);
-  }
+  const GeglRectangle photo = path_call_drawable_box(call.drawable);
   if (const char *refusal = rectify_estimate_init(e, quad, photo)) {
     char text[512];
     g_snprintf(text, sizeof text,
@@ -117,48 +102,21 @@ static bool estimate_from_path(gint32 image, gint32 drawable, gint32 path,
 
 void rectify_procedure_run(gint nparams, const GimpParam *param,
                            gint *nreturn_vals, GimpParam **return_vals) {
-  static GimpParam values[2];
-  *nreturn_vals = 2;
-  *return_vals = values;
-  values[0].type = GIMP_PDB_STATUS;
-  values[0].data.d_status = GIMP_PDB_CALLING_ERROR;
-  values[1].type = GIMP_PDB_INT32;
-  values[1].data.d_int32 = -1;
-
-  const gint32 run_mode = nparams >= 1 && param ? param[0].data.d_int32 : -1;
-  const bool enough = run_mode == GIMP_RUN_NONINTERACTIVE ? nparams == 8
-                                                          : nparams >= 3;
-  if (!param || !enough || run_mode < GIMP_RUN_INTERACTIVE ||
-      run_mode > GIMP_RUN_WITH_LAST_VALS) {
-    char text[128];
-    g_snprintf(text, sizeof text,
-               "Wrong Number of Parameters - there are %d - need 8", nparams);
-    log_message(run_mode >= GIMP_RUN_INTERACTIVE &&
-                        run_mode <= GIMP_RUN_WITH_LAST_VALS
-                    ? text
-                    : "Wrong run-mode");
-    return;
-  }
-  const gint32 image = param[1].data.d_image;
-  const gint32 drawable = param[2].data.d_drawable;
+  GimpParam *values = path_call_answer(nreturn_vals, return_vals);
+  path_call call;
+  if (!path_call_read(nparams, param, 8, &call)) return;
 
   // Cubic and anti-aliasing by default: rectifying magnifies the far side
   // of a photograph and usually shrinks the near one.
   rectify_settings settings = {2, 1, 1};
-  gint32 path = -1, width = 0, height = 0;
-  if (run_mode == GIMP_RUN_NONINTERACTIVE) {
-    path = param[3].data.d_vectors;
+  gint32 width = 0, height = 0;
+  if (call.run_mode == GIMP_RUN_NONINTERACTIVE) {
     width = param[4].data.d_int32;
     height = param[5].data.d_int32;
     settings.interpolation = param[6].data.d_int32;
     settings.anti_aliasing = param[7].data.d_int32 != 0;
   } else {
-    rectify_settings_recall(&settings);
-    // Filters > Re-Apply passes no path: it then takes the active one.
-    if (run_mode == GIMP_RUN_WITH_LAST_VALS && nparams >= 4)
-      path = param[3].data.d_vectors;
-    if (run_mode == GIMP_RUN_INTERACTIVE || !path_of_image(image, path))
-      path = gimp_image_get_active_vectors(image);
+    path_call_recall(RECTIFY_PROCEDURE_NAME, &settings, sizeof settings);
   }
   if (width < 0 || height < 0) {
     log_message("width and height must be 0 (the estimate) or positive");
@@ -166,11 +124,11 @@ void rectify_procedure_run(gint nparams, const GimpParam *param,
   }
 
   rectify_estimate e;
-  if (!estimate_from_path(image, drawable, path, &e)) return;
+  if (!estimate_from_path(call, &e)) return;
   int32_t w = 0, h = 0;
   rectify_size(&e, e.aspect, width, height, &w, &h);
 
-  if (run_mode == GIMP_RUN_INTERACTIVE) {
+  if (call.run_mode == GIMP_RUN_INTERACTIVE) {
     char estimate[512];
     rectify_describe(&e, estimate, sizeof estimate);
     const rectify_dialog_facts facts = {estimate, e.aspect, w, h};
@@ -197,8 +155,8 @@ void rectify_procedure_run(gint nparams, const GimpParam *param,
 
   plugin_gegl_start();
   gint32 layer = -1;
-  values[0].data.d_status =
-      plugin_render(image, drawable, &settings_vals, &layer, &placement);
+  values[0].data.d_status = plugin_render(call.image, call.drawable,
+                                          &settings_vals, &layer, &placement);
   values[1].data.d_int32 = layer;
   if (values[0].data.d_status == GIMP_PDB_SUCCESS)
     gimp_set_data(RECTIFY_PROCEDURE_NAME, &settings, sizeof settings);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include <libgimp/gimpui.h>
+#include "dialog_parts.h"
 
 namespace {
 
@@ -60,16 +60,20 @@ void estimate_clicked(GtkButton *, gpointer data) {
   s->ratio = s->facts->aspect;
 }
 
-GtkWidget *labelled(GtkWidget *table, int row, const char *mnemonic,
-                    GtkWidget *widget) {
+// A spin button's row of the size table.
+GtkWidget *size_row(GtkWidget *table, int row, const char *mnemonic,
+                    GtkAdjustment *side) {
+  GtkWidget *spin = gimp_spin_button_new(side, 1, 0);
   GtkWidget *label = gtk_label_new_with_mnemonic(mnemonic);
   gtk_misc_set_alignment(GTK_MISC(label), 0.0, 0.5);
-  gtk_label_set_mnemonic_widget(GTK_LABEL(label), widget);
+  gtk_label_set_mnemonic_widget(GTK_LABEL(label), spin);
   gtk_table_attach(GTK_TABLE(table), label, 0, 1, row, row + 1, GTK_FILL,
                    GTK_FILL, 0, 0);
-  gtk_table_attach(GTK_TABLE(table), widget, 1, 2, row, row + 1,
+  gtk_table_attach(GTK_TABLE(table), spin, 1, 2, row, row + 1,
                    GtkAttachOptions(GTK_EXPAND | GTK_FILL), GTK_FILL, 0, 0);
-  return widget;
+  gtk_table_attach(GTK_TABLE(table), gtk_label_new("px"), 2, 3, row, row + 1,
+                   GTK_FILL, GTK_FILL, 0, 0);
+  return spin;
 }
 
 }  // namespace
@@ -77,19 +81,9 @@ GtkWidget *labelled(GtkWidget *table, int row, const char *mnemonic,
 bool rectify_dialog_run(rectify_settings *settings,
                         const rectify_dialog_facts &facts, int32_t *width,
                         int32_t *height) {
-  gimp_ui_init("tessaform", FALSE);
-  GtkWidget *dialog = gimp_dialog_new(
-      "Rectify from Path", "tessaform-rectify", nullptr, GtkDialogFlags(0),
-      gimp_standard_help_func, "plug-in-tessaform-rectify", "_Cancel",
-      GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
-  gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK,
-                                           GTK_RESPONSE_CANCEL, -1);
-  gimp_window_set_transient(GTK_WINDOW(dialog));
-
-  GtkWidget *box = gtk_vbox_new(FALSE, 12);
-  gtk_container_set_border_width(GTK_CONTAINER(box), 12);
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))),
-                     box, TRUE, TRUE, 0);
+  GtkWidget *box = nullptr;
+  GtkWidget *dialog = dialog_new("Rectify from Path", "tessaform-rectify",
+                                 "plug-in-tessaform-rectify", &box);
 
   gchar *said = g_strdup_printf("Estimated %s.", facts.estimate);
   GtkWidget *estimate = gtk_label_new(said);
@@ -112,11 +106,8 @@ bool rectify_dialog_run(rectify_settings *settings,
       gtk_adjustment_new(*width, 1, WARP_MAX_SIDE, 1, 10, 0));
   size.height = GTK_ADJUSTMENT(
       gtk_adjustment_new(*height, 1, WARP_MAX_SIDE, 1, 10, 0));
-  labelled(sizes, 0, "_Width:", gimp_spin_button_new(size.width, 1, 0));
-  labelled(sizes, 1, "_Height:", gimp_spin_button_new(size.height, 1, 0));
-  for (int row = 0; row < 2; ++row)
-    gtk_table_attach(GTK_TABLE(sizes), gtk_label_new("px"), 2, 3, row,
-                     row + 1, GTK_FILL, GTK_FILL, 0, 0);
+  size_row(sizes, 0, "_Width:", size.width);
+  size_row(sizes, 1, "_Height:", size.height);
   size.chain = gimp_chain_button_new(GIMP_CHAIN_RIGHT);
   gimp_chain_button_set_active(GIMP_CHAIN_BUTTON(size.chain),
                                settings->ratio_locked != 0);
@@ -131,35 +122,16 @@ bool rectify_dialog_run(rectify_settings *settings,
   gtk_box_pack_start(GTK_BOX(again_row), again, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(box), again_row, FALSE, FALSE, 0);
 
-  GtkWidget *options = gtk_table_new(1, 2, FALSE);
-  gtk_table_set_col_spacings(GTK_TABLE(options), 6);
-  gtk_box_pack_start(GTK_BOX(box), options, FALSE, FALSE, 0);
-  GtkWidget *combo = gimp_int_combo_box_new(
-      "Nearest neighbour", 0, "Bilinear", 1, "Cubic", 2, "Lanczos", 3, nullptr);
-  gimp_int_combo_box_set_active(GIMP_INT_COMBO_BOX(combo),
-                                settings->interpolation);
-  labelled(options, 0, "_Interpolation:", combo);
+  GtkWidget *combo = dialog_row(box, "_Interpolation:",
+                                dialog_interpolation(settings->interpolation));
+  GtkWidget *aa = dialog_check(box, "_Anti-aliasing", settings->anti_aliasing);
 
-  GtkWidget *aa = gtk_check_button_new_with_mnemonic("_Anti-aliasing");
-  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(aa),
-                               settings->anti_aliasing != 0);
-  gtk_box_pack_start(GTK_BOX(box), aa, FALSE, FALSE, 0);
-
-  // Return confirms straight away, as in GIMP's own filter dialogs.
-  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-  gtk_widget_show_all(dialog);
-  gtk_widget_grab_focus(
-      gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
-
-  const bool ok = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
+  const bool ok = dialog_run(dialog);
   if (ok) {
     *width = int32_t(gtk_adjustment_get_value(size.width));
     *height = int32_t(gtk_adjustment_get_value(size.height));
-    gint interpolation = settings->interpolation;
-    gimp_int_combo_box_get_active(GIMP_INT_COMBO_BOX(combo), &interpolation);
-    settings->interpolation = interpolation;
-    settings->anti_aliasing =
-        gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(aa)) ? 1 : 0;
+    settings->interpolation = dialog_choice(combo, settings->interpolation);
+    settings->anti_aliasing = dialog_checked(aa) ? 1 : 0;
     settings->ratio_locked =
         gimp_chain_button_get_active(GIMP_CHAIN_BUTTON(size.chain)) ? 1 : 0;
   }

@@ -111,46 +111,34 @@ CLI_WORK=$work CLI_FROM=${from//,/ } CLI_TO=${to//,/ } CLI_PHOTO=${photo//,/ } \
 # gAMA of 2.2, which ImageMagick would otherwise convert from.
 stored_bytes() { convert "$1" -set colorspace sRGB -depth 8 "$2:-" | sha1sum; }
 
+# GIMP's layer (THEIRS) against our file (OURS): size and stored bytes.
+same_as_gimp() {  # name, kind, theirs, ours
+  if [ ! -s "$3" ]; then
+    check "$1: GIMP exported the layer" "a file" "none"
+    return
+  fi
+  local channels=rgb
+  [ "$2" = rgba ] && channels=rgba
+  check "$1: size" "$(identify -format %wx%h "$3")" "$(identify -format %wx%h "$4")"
+  check "$1: bytes" "$(stored_bytes "$3" "$channels")" "$(stored_bytes "$4" "$channels")"
+}
+
 names=(nearest bilinear cubic lanczos)
 for kind in rgb rgba; do
   for i in 0 1 2 3; do
     ours=$work/cli-$kind-$i.png
-    theirs=$work/gimp-$kind-$i.png
     "$warp" "$work/$kind.png" "$ours" --from "$from" --to "$to" \
       --interpolation "${names[$i]}" --crop --quiet
-    if [ ! -s "$theirs" ]; then
-      check "$kind ${names[$i]}: GIMP exported the layer" "a file" "none"
-      continue
-    fi
-    channels=rgb
-    [ "$kind" = rgba ] && channels=rgba
-    check "$kind ${names[$i]}: size" "$(identify -format %wx%h "$theirs")" \
-      "$(identify -format %wx%h "$ours")"
-    check "$kind ${names[$i]}: bytes" \
-      "$(stored_bytes "$theirs" "$channels")" "$(stored_bytes "$ours" "$channels")"
-  done
-done
-
-# --rectify against plug-in-tessaform-rectify: anti-aliased for the odd
-# interpolations, the size estimated.
-for kind in rgb rgba; do
-  for i in 0 1 2 3; do
+    same_as_gimp "$kind ${names[$i]}" "$kind" "$work/gimp-$kind-$i.png" "$ours"
+    # --rectify against plug-in-tessaform-rectify: anti-aliased for the odd
+    # interpolations, the size estimated.
     ours=$work/cli-rectified-$kind-$i.png
-    theirs=$work/gimp-rectified-$kind-$i.png
     aa=()
     [ $((i % 2)) = 1 ] && aa=(--anti-aliasing)
     "$warp" "$work/$kind.png" "$ours" --rectify --from "$photo" \
       --interpolation "${names[$i]}" "${aa[@]}" --quiet
-    if [ ! -s "$theirs" ]; then
-      check "rectified $kind ${names[$i]}: GIMP exported the layer" "a file" "none"
-      continue
-    fi
-    channels=rgb
-    [ "$kind" = rgba ] && channels=rgba
-    check "rectified $kind ${names[$i]}: size" "$(identify -format %wx%h "$theirs")" \
-      "$(identify -format %wx%h "$ours")"
-    check "rectified $kind ${names[$i]}: bytes" \
-      "$(stored_bytes "$theirs" "$channels")" "$(stored_bytes "$ours" "$channels")"
+    same_as_gimp "rectified $kind ${names[$i]}" "$kind" \
+      "$work/gimp-rectified-$kind-$i.png" "$ours"
   done
 done
 

@@ -139,6 +139,21 @@
 
 (define (rect x0 y0 x1 y1) (list (list x0 y0) (list x1 y0) (list x1 y1) (list x0 y1)))
 
+; Offsets, size, type, name and every pixel of a layer.
+(define (layer-facts layer)
+  (let ((w (car (gimp-drawable-width layer))) (h (car (gimp-drawable-height layer))))
+    (list (gimp-drawable-offsets layer) w h (car (gimp-drawable-type layer))
+          (car (gimp-item-get-name layer)) (read-pixels layer w h))))
+
+; A call (a thunk answering a layer ID) that must be refused: it fails, and
+; no layer is added.
+(define (check-refused name image call)
+  (let* ((before (layers-of image))
+         (answer (catch #f (call))))
+    (e2e-call-done)
+    (check (string-append name ": refused") #f answer)
+    (check (string-append name ": no layer added") before (layers-of image))))
+
 ; Control points of a stroke through the anchors, handles set apart from
 ; them so that a handle read as an anchor would show.
 (define (stroke-points anchors)

@@ -37,9 +37,10 @@
     (gimp-layer-set-offsets chart 20 85)
     (list image chart)))
 
-(define (gui-path image)
-  (let* ((path (car (gimp-vectors-new image "Corners")))
-         (points (apply append (map (lambda (a) (append a a a)) gui-quad))))
+; The active path: one stroke through the anchors of `quad`.
+(define (gui-path image name quad)
+  (let* ((path (car (gimp-vectors-new image name)))
+         (points (apply append (map (lambda (a) (append a a a)) quad))))
     (gimp-image-insert-vectors image path 0 -1)
     (gimp-vectors-stroke-new-from-points path 0 (length points)
                                          (list->vector (map exact->inexact points)) 1)
@@ -80,7 +81,7 @@
 
 (define (e2e-cases)
   (let* ((scene (gui-scene)) (image (car scene)) (chart (cadr scene))
-         (path (gui-path image))
+         (path (gui-path image "Corners" gui-quad))
          (display (car (gimp-display-new image))))
     (gimp-displays-flush)
     (gui-save-before image path)

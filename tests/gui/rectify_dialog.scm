@@ -1,7 +1,8 @@
 ; The rectify procedure's dialog in GIMP's GUI. scripts/gui_test.sh loads
 ; tests/e2e/lib.scm, tests/gui/path_dialog.scm (gui-fill, gui-squares,
-; layer-bytes) and this file, and answers the dialog from outside: a width
-; typed (the chain keeps the ratio) and OK the first time, Cancel the second.
+; gui-path, layer-bytes) and this file, and answers the dialog from
+; outside: a width typed (the chain keeps the ratio) and OK the first time,
+; Cancel the second.
 
 ; Where the chart lands on the wall: a 4 : 3 rectangle through a camera of
 ; focal length 420 pixels, turned 20 degrees about the horizontal axis and
@@ -32,18 +33,9 @@
       (gimp-item-set-name merged "Photo")
       (list image merged))))
 
-(define (rectify-path image)
-  (let* ((path (car (gimp-vectors-new image "Page corners")))
-         (points (apply append (map (lambda (a) (append a a a)) rectify-quad))))
-    (gimp-image-insert-vectors image path 0 -1)
-    (gimp-vectors-stroke-new-from-points path 0 (length points)
-                                         (list->vector (map exact->inexact points)) 1)
-    (gimp-image-set-active-vectors image path)
-    path))
-
 (define (e2e-cases)
   (let* ((scene (rectify-scene)) (image (car scene)) (photo (cadr scene))
-         (path (rectify-path image))
+         (path (gui-path image "Page corners" rectify-quad))
          (display (car (gimp-display-new image))))
     (gimp-displays-flush)
     (group "OK with a width typed: the height keeps the estimated ratio"
