@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """OpenCV's warpPerspective on the render benchmark's scene, for comparison.
 
-  opencv_warp.py WIDTH HEIGHT X0,Y0,...,X3,Y3 BOXX,BOXY,BOXW,BOXH INTERP FORMAT THREADS REPS
+  opencv_warp.py WIDTH HEIGHT X0,Y0,...,X3,Y3 BOXX,BOXY,BOXW,BOXH INTERP FORMAT THREADS REPS [SX0,SY0,...,SX3,SY3]
 
 Warps a WIDTH x HEIGHT image of random samples (FORMAT u8, u16 or float,
-four channels) whose corners go to the eight coordinates, into an image the
+four channels) whose corners (or the quadrangle SX0,SY0... when given) go to
+the eight coordinates, into an image the
 size of the box whose corner is (BOXX, BOXY), with INTERP 0 nearest, 1
 linear, 2 cubic, 3 Lanczos (OpenCV's is 8 x 8), on THREADS threads. Prints
 the median of REPS timed calls in seconds; the image is made and the call
@@ -39,6 +40,9 @@ def main():
     else:
         image = rng.random((height, width, 4), dtype=np.float32)
     src = np.float32([[0, 0], [width, 0], [width, height], [0, height]])
+    if len(sys.argv) > 9:
+        q = [float(v) for v in sys.argv[9].split(",")]
+        src = np.float32([[q[2 * i], q[2 * i + 1]] for i in range(4)])
     dst = np.float32([[corners[2 * i] - bx, corners[2 * i + 1] - by]
                       for i in range(4)])
     matrix = cv2.getPerspectiveTransform(src, dst)

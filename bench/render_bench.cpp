@@ -228,12 +228,7 @@ double opencv_seconds(const scene &s, int interp, int reps) {
                 TESSAFORM_BENCH_DIR, s.extent.width, s.extent.height, d[0], d[1],
                 d[2], d[3], d[4], d[5], d[6], d[7], box.x, box.y, box.width,
                 box.height, interp, s.format.c_str(), reps);
-  FILE *p = popen(command, "r");
-  if (!p) return -1.0;
-  double seconds = -1.0;
-  if (std::fscanf(p, "%lf", &seconds) != 1) seconds = -1.0;
-  if (pclose(p) != 0) return -1.0;
-  return seconds;
+  return command_seconds(command);
 }
 
 }  // namespace
