@@ -212,6 +212,7 @@ int main(int argc, char **argv) {
   }
   setenv("BABL_INHIBIT_CACHE", "1", 0);
   setenv("GEGL_PATH", "/nonexistent", 0);
+  setenv("GEGL_SWAP", "RAM", 0);
   gegl_init(nullptr, nullptr);
   table();
   std::fflush(stdout);
