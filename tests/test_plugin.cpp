@@ -829,71 +829,22 @@ TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
   EXPECT_EQ(standin::layers(image), before);
 }
 
-// The dialog's perspective mapping renders what the engine gives for it and
-// is remembered for last values; scripts' calls stay bilinear.
-TEST_F(PathRun, DialogMappingIsRememberedWhileScriptsStayBilinear) {
-  const gint32 path = standin::add_path(image, {kSrc, stroke_of({6, 5, 18, 7, 17, 16, 6, 17})});
-  warp_vals expected_vals{};
-  expected_vals.progress_name = "Quadrangle Warp";
-  const float corners[16] = {4, 4, 14, 4, 14, 14, 4, 14, 6, 5, 18, 7, 17, 16, 6, 17};
-  std::memcpy(&expected_vals.sx0, corners, sizeof corners);
-  expected_vals.interpolation = 2;
-  expected_vals.anti_aliasing = 1;
-  expected_vals.mapping = WARP_PERSPECTIVE;
-  gint32 made = -1;
-  inside_run = true;
-  ASSERT_EQ(tessaform_render(image, src, &expected_vals, &made, nullptr), GIMP_PDB_SUCCESS);
-  inside_run = false;
-  const auto perspective = standin::read(made);
-  gimp_image_remove_layer(image, made);
-
-  dialog.chosen = {2, 1, WARP_PERSPECTIVE};
-  const answer a = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
-  ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
-  EXPECT_EQ(standin::read(a.layer()), perspective);
-  gimp_image_remove_layer(image, a.layer());
-  const answer again = call_path_run(path_params(image, src, path, 0, 0, GIMP_RUN_WITH_LAST_VALS));
-  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
-  EXPECT_EQ(standin::read(again.layer()), perspective);
-  gimp_image_remove_layer(image, again.layer());
-  // A script's call names no mapping: bilinear, whatever the dialog chose.
-  const answer script = call_path_run(path_params(image, src, path, 2, 1));
-  ASSERT_EQ(script.status(), GIMP_PDB_SUCCESS);
-  EXPECT_NE(standin::read(script.layer()), perspective);
-  expected_vals.mapping = WARP_BILINEAR;
-  inside_run = true;
-  ASSERT_EQ(tessaform_render(image, src, &expected_vals, &made, nullptr), GIMP_PDB_SUCCESS);
-  inside_run = false;
-  EXPECT_EQ(standin::read(script.layer()), standin::read(made));
-}
-
 // ---------------------------------------------------------- rectify procedure
 
 // The rectify dialog as a person would answer it.
 struct rectify_script {
   int runs = 0;
   rectify_settings shown{};
-  std::string estimate;
-  int32_t width_shown = 0, height_shown = 0;
-  double aspect_shown = 0;
   bool ok = true;
-  rectify_settings chosen{1, 0, 1};
-  int32_t width = 0, height = 0;  // 0: leave the shown size
+  int32_t width = 0;  // typed; 0: the estimated one kept
 } rectify_dialog;
 
 std::vector<GimpParam> rectify_params(gint32 image, gint32 drawable, gint32 path,
-                                      gint32 width, gint32 height, gint32 interp = 2,
-                                      gint32 aa = 1,
+                                      gint32 width, gint32 height, gint32 interp,
                                       gint32 mode = GIMP_RUN_NONINTERACTIVE) {
   std::vector<GimpParam> p(8);
-  const GimpPDBArgType types[8] = {GIMP_PDB_INT32, GIMP_PDB_IMAGE, GIMP_PDB_DRAWABLE,
-                                   GIMP_PDB_VECTORS, GIMP_PDB_INT32, GIMP_PDB_INT32,
-                                   GIMP_PDB_INT32, GIMP_PDB_INT32};
-  const gint32 v[8] = {mode, image, drawable, path, width, height, interp, aa};
-  for (int i = 0; i < 8; ++i) {
-    p[i].type = types[i];
-    p[i].data.d_int32 = v[i];
-  }
+  const gint32 v[8] = {mode, image, drawable, path, width, height, interp, 1};
+  for (int i = 0; i < 8; ++i) p[i].data.d_int32 = v[i];
   return p;
 }
 
@@ -905,164 +856,92 @@ answer call_rectify_run(const std::vector<GimpParam> &p) {
   return a;
 }
 
-class RectifyRun : public Plugin {
- protected:
-  void SetUp() override {
-    Plugin::SetUp();
-    rectify_dialog = rectify_script{};
-    // The layer lies at (40, 30) in the image: coordinates are the image's.
-    photo = standin::add_layer(image, "Photo", GIMP_RGBA_IMAGE, 64, 48, 40, 30);
-    std::vector<unsigned char> px(64 * 48 * 4);
-    for (size_t i = 0; i < px.size(); ++i) px[i] = (i % 4 == 3) ? 255 : (i * 29) & 0xff;
-    standin::write(photo, px);
-  }
+// The rectangle alone, with the engine's bytes (those tessaform-warp
+// --rectify writes), at the top-left of the quadrangle's box of a layer
+// lying at (40, 30); the dialog's size and settings are used and
+// remembered; refusals and Cancel add nothing.
+TEST_F(Plugin, RectifyRendersTheRectangleOrNothing) {
+  rectify_dialog = rectify_script{};
+  const gint32 photo = standin::add_layer(image, "Photo", GIMP_RGBA_IMAGE, 64, 48, 40, 30);
+  std::vector<unsigned char> px(64 * 48 * 4);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = (i % 4 == 3) ? 255 : (i * 29) & 0xff;
+  standin::write(photo, px);
   // A trapezoid clicked from its bottom-right corner, against the screen.
-  const std::vector<double> corners = {95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74};
-  // What the engine gives for `corners` at that size, and the estimate.
-  std::vector<unsigned char> engine_result(int32_t *w, int32_t *h, gint32 interp,
-                                           gint32 aa, rectify_estimate *e) {
-    point quad[4];
-    for (int i = 0; i < 4; ++i) quad[i] = point_init(corners[2 * i], corners[2 * i + 1]);
-    const GeglRectangle extent = {40, 30, 64, 48};
-    EXPECT_EQ(rectify_estimate_init(e, quad, extent), nullptr);
-    rectify_size(e, e->aspect, *w, *h, w, h);
+  const double corners[8] = {95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74};
+  const gint32 path = standin::add_path(
+      image, {stroke_of({corners[0], corners[1], corners[2], corners[3], corners[4],
+                         corners[5], corners[6], corners[7]})});
+  point quad[4];
+  for (int i = 0; i < 4; ++i) quad[i] = point_init(corners[2 * i], corners[2 * i + 1]);
+  const GeglRectangle extent = {40, 30, 64, 48};
+  rectify_estimate e;
+  ASSERT_EQ(rectify_estimate_init(&e, quad, extent), nullptr);
+  auto engine = [&](int32_t w, int32_t h, gint32 interp) {
     warp_vals v{};
     v.interpolation = interp;
-    v.anti_aliasing = aa;
-    rectify_vals(e, *w, *h, &v);
-    const GeglRectangle local = {0, 0, *w, *h};
+    v.anti_aliasing = 1;
+    rectify_vals(&e, w, h, &v);
+    const GeglRectangle local = {0, 0, w, h};
     GeglBuffer *out = gegl_buffer_new(&local, babl_format("R'G'B'A u8"));
     GeglBuffer *source = gimp_drawable_get_buffer(photo);
     const warp_target target = {out, 0, 0, local};
     EXPECT_EQ(tessaform_warp_target(source, &extent, &target, &v, nullptr,
                                     nullptr, nullptr),
               WARP_SUCCESS);
-    std::vector<unsigned char> px(size_t(*w) * size_t(*h) * 4);
-    gegl_buffer_get(out, &local, 1.0, babl_format("R'G'B'A u8"), px.data(),
+    std::vector<unsigned char> bytes(size_t(w) * size_t(h) * 4);
+    gegl_buffer_get(out, &local, 1.0, babl_format("R'G'B'A u8"), bytes.data(),
                     GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
     g_object_unref(source);
     g_object_unref(out);
-    return px;
-  }
-  gint32 photo = -1;
-};
-
-// The rectangle alone, the engine's bytes (those tessaform-warp --rectify
-// writes), at the top-left of the quadrangle's box; its size as asked.
-TEST_F(RectifyRun, RendersTheRectangleAtTheQuadranglesBox) {
-  const gint32 path = standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
-  struct size_case {
-    gint32 width, height;
+    return bytes;
   };
-  for (const size_case &sc : {size_case{0, 0}, {30, 0}, {0, 25}, {17, 40}}) {
-    SCOPED_TRACE(::testing::Message() << sc.width << " x " << sc.height);
-    int32_t w = sc.width, h = sc.height;
-    rectify_estimate e;
-    const auto want = engine_result(&w, &h, 2, 1, &e);
-    if (sc.width && sc.height) {
-      EXPECT_EQ(w * 1000 + h, 17040);
-    }
-    // Every pixel of the rectangle lies inside the quadrangle: all opaque.
-    int64_t opaque = 0;
-    for (size_t i = 3; i < want.size(); i += 4) opaque += want[i] == 255;
-    EXPECT_EQ(opaque, int64_t(w) * h);
-    const answer a = call_rectify_run(rectify_params(image, photo, path, sc.width, sc.height));
-    ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
-    const standin::item *layer = standin::find(a.layer());
-    ASSERT_NE(layer, nullptr);
-    EXPECT_EQ(layer->width, w);
-    EXPECT_EQ(layer->height, h);
-    EXPECT_EQ(layer->offset_x, 45);
-    EXPECT_EQ(layer->offset_y, 33);
-    EXPECT_EQ(standin::read(a.layer()), want);
-    EXPECT_EQ(standin::layers(image).front(), a.layer());
-    gimp_image_remove_layer(image, a.layer());
-  }
-  EXPECT_EQ(standin::calls.undo_group_start, 4);
-  EXPECT_EQ(standin::calls.undo_group_end, 4);
-  EXPECT_EQ(rectify_dialog.runs, 0);
-}
-
-TEST_F(RectifyRun, PathsThatAreNoPhotographedRectangleAreRefusedAndChangeNothing) {
-  const auto before = standin::layers(image);
-  struct refusal_case {
-    std::vector<std::vector<double>> strokes;
-    const char *says;
-  };
-  const refusal_case cases[] = {
-      {{stroke_of({50, 40, 90, 40, 90, 70})},
-       "The path has one stroke of 3 anchors. Needed: one stroke of 4 anchors on "
-       "the corners of the photographed rectangle, in order round it."},
-      {{kSrc, kDst}, "The path has 2 strokes of 4 and 4 anchors. Needed:"},
-      {{stroke_of({50, 40, 90, 40, 60, 50, 50, 70})},
-       "cannot be the corners of a photographed rectangle: one corner lies inside"},
-      {{stroke_of({50, 40, 90, 70, 90, 40, 50, 70})},
-       "cannot be the corners of a photographed rectangle: the corners must be "
-       "given in order"},
-  };
-  for (const refusal_case &c : cases) {
-    standin::calls.messages.clear();
-    const gint32 path = standin::add_path(image, c.strokes);
-    const answer a = call_rectify_run(rectify_params(image, photo, path, 0, 0));
-    EXPECT_EQ(a.status(), GIMP_PDB_CALLING_ERROR) << c.says;
-    EXPECT_EQ(a.layer(), -1);
-    const auto &m = standin::calls.messages;
-    EXPECT_TRUE(std::any_of(m.begin(), m.end(), [&](const std::string &t) {
-      return t.find(c.says) != std::string::npos;
-    })) << c.says;
-  }
-  // A usable path with settings the checks refuse.
-  const gint32 good = standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
-  EXPECT_EQ(call_rectify_run(rectify_params(image, photo, good, -5, 0)).status(),
-            GIMP_PDB_CALLING_ERROR);
-  EXPECT_EQ(call_rectify_run(rectify_params(image, photo, good, 0, 0, 9)).status(),
-            GIMP_PDB_CALLING_ERROR);
-  std::vector<GimpParam> short_call = rectify_params(image, photo, good, 0, 0);
-  short_call.pop_back();
-  EXPECT_EQ(call_rectify_run(short_call).status(), GIMP_PDB_CALLING_ERROR);
-  EXPECT_EQ(standin::layers(image), before);
-  EXPECT_EQ(standin::calls.set_data_name, "");
-}
-
-TEST_F(RectifyRun, DialogShowsTheEstimateAndItsSettingsAreRemembered) {
-  standin::add_path(image, {stroke_of({95.5, 70.25, 92, 36.5, 51.75, 33, 45, 74})});
   int32_t w = 0, h = 0;
-  rectify_estimate e;
-  engine_result(&w, &h, 1, 0, &e);
-  rectify_dialog.width = 50;
-  rectify_dialog.height = 20;
-  const answer a = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0, 0, GIMP_RUN_INTERACTIVE));
+  rectify_size(&e, e.aspect, 30, 0, &w, &h);
+  const answer a = call_rectify_run(rectify_params(image, photo, path, 30, 0, 2));
   ASSERT_EQ(a.status(), GIMP_PDB_SUCCESS);
-  EXPECT_EQ(rectify_dialog.runs, 1);
-  // First time: cubic, anti-aliased, the ratio locked.
-  EXPECT_EQ(rectify_dialog.shown.interpolation, 2);
-  EXPECT_EQ(rectify_dialog.shown.anti_aliasing, 1);
-  EXPECT_EQ(rectify_dialog.shown.ratio_locked, 1);
-  EXPECT_EQ(rectify_dialog.width_shown, w);
-  EXPECT_EQ(rectify_dialog.height_shown, h);
-  EXPECT_DOUBLE_EQ(rectify_dialog.aspect_shown, e.aspect);
-  EXPECT_NE(rectify_dialog.estimate.find("aspect ratio"), std::string::npos);
-  int32_t w2 = 50, h2 = 20;
-  EXPECT_EQ(standin::read(a.layer()), engine_result(&w2, &h2, 1, 0, &e));
+  const standin::item *layer = standin::find(a.layer());
+  EXPECT_EQ(layer->width * 1000 + layer->height, w * 1000 + h);
+  EXPECT_EQ(layer->offset_x * 1000 + layer->offset_y, 45 * 1000 + 33);
+  EXPECT_EQ(standin::read(a.layer()), engine(w, h, 2));
+  EXPECT_EQ(standin::layers(image).front(), a.layer());
   gimp_image_remove_layer(image, a.layer());
-  EXPECT_EQ(standin::calls.set_data_name, "plug_in_tessaform_rectify");
 
-  // Last values: the dialog's settings again at the estimated size.
-  const answer again = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 3, 1, GIMP_RUN_WITH_LAST_VALS));
-  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
-  EXPECT_EQ(rectify_dialog.runs, 1);
-  int32_t w3 = 0, h3 = 0;
-  EXPECT_EQ(standin::read(again.layer()), engine_result(&w3, &h3, 1, 0, &e));
-  gimp_image_remove_layer(image, again.layer());
-
-  // The dialog opens with them; Cancel changes nothing.
   const auto before = standin::layers(image);
-  rectify_dialog.ok = false;
-  const answer cancelled = call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0, 0, GIMP_RUN_INTERACTIVE));
-  EXPECT_EQ(cancelled.status(), GIMP_PDB_CANCEL);
-  EXPECT_EQ(rectify_dialog.shown.interpolation, 1);
-  EXPECT_EQ(rectify_dialog.shown.anti_aliasing, 0);
+  // Three anchors, a negative width, an unknown interpolation, a short call.
+  const gint32 three = standin::add_path(image, {stroke_of({50, 40, 90, 40, 90, 70})});
+  std::vector<GimpParam> short_call = rectify_params(image, photo, path, 0, 0, 1);
+  short_call.pop_back();
+  for (const auto &call : {rectify_params(image, photo, three, 0, 0, 1),
+                           rectify_params(image, photo, path, -5, 0, 1),
+                           rectify_params(image, photo, path, 0, 0, 9), short_call})
+    EXPECT_EQ(call_rectify_run(call).status(), GIMP_PDB_CALLING_ERROR);
+  EXPECT_TRUE(logged("The path has one stroke of 3 anchors. Needed: one stroke of 4 "
+                     "anchors on the corners of the photographed rectangle, in order "
+                     "round it."));
   EXPECT_EQ(standin::layers(image), before);
+
+  // The dialog: its width typed, settings remembered for last values.
+  standin::add_path(image, {stroke_of({corners[0], corners[1], corners[2], corners[3],
+                                       corners[4], corners[5], corners[6], corners[7]})});
+  rectify_size(&e, e.aspect, 0, 0, &w, &h);  // the estimate
+  rectify_dialog.width = 50;
+  const answer shown = call_rectify_run(
+      rectify_params(image, photo, -1, 0, 0, 0, GIMP_RUN_INTERACTIVE));
+  ASSERT_EQ(shown.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(rectify_dialog.shown.interpolation, 2);  // the script's call's
+  EXPECT_EQ(standin::read(shown.layer()), engine(50, h, 1));
+  gimp_image_remove_layer(image, shown.layer());
+  const answer again = call_rectify_run(
+      rectify_params(image, photo, -1, 0, 0, 3, GIMP_RUN_WITH_LAST_VALS));
+  ASSERT_EQ(again.status(), GIMP_PDB_SUCCESS);
+  EXPECT_EQ(standin::read(again.layer()), engine(w, h, 1));
+  gimp_image_remove_layer(image, again.layer());
+  rectify_dialog.ok = false;
+  EXPECT_EQ(call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0,
+                                            GIMP_RUN_INTERACTIVE)).status(),
+            GIMP_PDB_CANCEL);
+  EXPECT_EQ(standin::layers(image), before);
+  EXPECT_EQ(rectify_dialog.runs, 2);
 }
 
 // ----------------------------------------------------------- progress label
@@ -1146,18 +1025,13 @@ TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
 }  // namespace
 
 bool rectify_dialog_run(rectify_settings *settings,
-                        const rectify_dialog_facts &facts, int32_t *width,
-                        int32_t *height) {
+                        const rectify_dialog_facts &, int32_t *width, int32_t *) {
   ++rectify_dialog.runs;
   rectify_dialog.shown = *settings;
-  rectify_dialog.estimate = facts.estimate;
-  rectify_dialog.aspect_shown = facts.aspect;
-  rectify_dialog.width_shown = *width;
-  rectify_dialog.height_shown = *height;
   if (!rectify_dialog.ok) return false;
-  *settings = rectify_dialog.chosen;
+  // Bilinear, no anti-aliasing, the width typed (the height as estimated).
+  *settings = rectify_settings{1, 1, 1};
   if (rectify_dialog.width) *width = rectify_dialog.width;
-  if (rectify_dialog.height) *height = rectify_dialog.height;
   return true;
 }
 
