@@ -184,6 +184,8 @@ fi
 if ran path; then
   check_log "a wrong path says what it holds and what is needed" \
     "The path has one stroke of 3 anchors. Needed: one stroke of 4 anchors" some
+  check_log "interactive mode without a display says one is needed" \
+    "Quadrangle Warp from Path needs a display to show its dialog" some
 fi
 if ran refusals; then
   check_log "interpolation refusal says why" "unknown interpolation!" some
