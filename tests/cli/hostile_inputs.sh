@@ -5,9 +5,9 @@
 # 1-bit PNG that declares 100000 x 100000 pixels and holds 4 rows, a
 # 200-byte TIFF declaring the same. Small good files: a float OpenEXR is
 # written by the tool itself (hostile_exr).
-hostile_inputs() {  # folder
+hostile_inputs() {  # folder [size of the good files, default 400x300]
   local dir=$1
-  convert -size 400x300 -seed 5 plasma: "PNG32:$dir/good.png"
+  convert -size "${2:-400x300}" -seed 5 plasma: "PNG32:$dir/good.png"
   convert "$dir/good.png" -quality 90 "$dir/good.jpg"
   convert "$dir/good.png" -compress lzw "$dir/good.tif"
   convert "$dir/good.png" "$dir/good.webp"
@@ -27,7 +27,7 @@ def chunk(kind, data):
 
 good = bytearray(open(d + "/good.png", "rb").read())
 at = good.find(b"IDAT")
-good[at + 4 + 100] ^= 0x55  # the checksum now disagrees
+good[at + 6] ^= 0x55  # the checksum now disagrees
 open(d + "/checksum.png", "wb").write(good)
 
 side = 100000
@@ -52,5 +52,5 @@ EOF
 
 # A float OpenEXR of the good PNG, written by the tool under test.
 hostile_exr() {  # tessaform-warp, folder
-  "$1" "$2/good.png" "$2/good.exr" --to 0,0,400,0,400,300,0,300 --quiet
+  "$1" "$2/good.png" "$2/good.exr" --to 0,0,1,0,1,1,0,1 --quiet
 }
