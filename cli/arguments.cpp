@@ -11,6 +11,7 @@ const char *cli_usage() {
          "                      [--interpolation nearest|bilinear|cubic|lanczos]\n"
          "                      [--anti-aliasing] [--crop | --over]\n"
          "                      [--threads N] [--max-pixels N] [--quiet]\n"
+         "                      [--times]\n"
          "Warps the quadrangle --from of INPUT (default: the whole image) onto\n"
          "the quadrangle --to by a bilinear map, corner i onto corner i, in\n"
          "image pixel coordinates, and writes OUTPUT in the format its\n"
@@ -25,6 +26,7 @@ const char *cli_usage() {
          "  --max-pixels N   largest INPUT read, in pixels (default 2^30, as\n"
          "                   for a layer in the plug-in)\n"
          "  --quiet          no progress on standard error\n"
+         "  --times          where the time went, on standard error\n"
          "Exit status: 0 done; 1 unreadable, damaged or too large input,\n"
          "unwritable output or not enough memory (OUTPUT is then left as it\n"
          "was); 2 bad arguments.\n";
@@ -130,6 +132,8 @@ bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
       args->mode = m;
     } else if (a == "--quiet" || a == "-q") {
       args->quiet = true;
+    } else if (a == "--times") {
+      args->times = true;
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;

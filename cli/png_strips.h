@@ -14,7 +14,7 @@ struct png_strips;
 // when `format` has it, 16 bits when `deep` else 8, in `format`'s space.
 const Babl *png_strips_format(const Babl *format, bool deep);
 // Starts a width x height PNG of png_strips_format's layout on `fd`
-// (zlib's fastest level); null with `error` set on failure.
+// (encoded for speed); null with `error` set on failure.
 png_strips *png_strips_start(int fd, int32_t width, int32_t height,
                              const Babl *format, bool deep,
                              std::string *error);

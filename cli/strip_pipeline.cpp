@@ -1,5 +1,6 @@
 #include "strip_pipeline.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -14,12 +15,18 @@ namespace {
 // Finished strips waiting for the encoder; at most two, so memory stays
 // bounded whichever side is slower.
 struct strip_queue {
+  double encode_seconds = 0.0;  // the encoder's own
   std::mutex lock;
   std::condition_variable changed;
   std::deque<std::vector<unsigned char>> strips;
   bool finished = false;  // no more strips will come
   bool failed = false;    // the encoder stopped
 };
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+      .count();
+}
 
 void encode(strip_queue *q, png_strips *png, size_t row_bytes) {
   for (;;) {
@@ -32,8 +39,11 @@ void encode(strip_queue *q, png_strips *png, size_t row_bytes) {
       q->strips.pop_front();
       q->changed.notify_all();
     }
-    if (!png_strips_write(png, strip.data(), int32_t(strip.size() / row_bytes),
-                          row_bytes)) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool written = png_strips_write(
+        png, strip.data(), int32_t(strip.size() / row_bytes), row_bytes);
+    q->encode_seconds += seconds_since(start);
+    if (!written) {
       std::lock_guard<std::mutex> hold(q->lock);
       q->failed = true;
       q->changed.notify_all();
@@ -113,7 +123,7 @@ GeglNode *over_node(GeglNode *graph, GeglBuffer *input, GeglBuffer *warped,
 }
 
 strip_result strip_pipeline_png(const render_job &job, int fd,
-                                std::string *error) {
+                                std::string *error, strip_times *times) {
   const GeglRectangle &out = job.out_rect;
   const Babl *warp_format = gegl_buffer_get_format(job.over ? job.input : job.source);
   const Babl *file_format = png_strips_format(warp_format, job.deep);
@@ -133,7 +143,10 @@ strip_result strip_pipeline_png(const render_job &job, int fd,
                                 std::min(STRIP_ROWS, out.y + out.height - y)};
     strip_progress progress = {&job, i, count};
     std::vector<unsigned char> rows;
-    if (!render_strip(job, rect, file_format, &progress, &rows)) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool rendered = render_strip(job, rect, file_format, &progress, &rows);
+    times->render += seconds_since(start);
+    if (!rendered) {
       result = STRIPS_REFUSED;
       break;
     }
@@ -152,6 +165,7 @@ strip_result strip_pipeline_png(const render_job &job, int fd,
     queue.changed.notify_all();
   }
   encoder.join();
+  times->encode = queue.encode_seconds;
   if (queue.failed) result = STRIPS_WRITE_FAILED;
   if (result == STRIPS_DONE) {
     if (!png_strips_finish(png, error)) result = STRIPS_WRITE_FAILED;

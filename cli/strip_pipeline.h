@@ -30,7 +30,14 @@ GeglNode *over_node(GeglNode *graph, GeglBuffer *input, GeglBuffer *warped,
 
 enum strip_result { STRIPS_DONE, STRIPS_REFUSED, STRIPS_WRITE_FAILED };
 
+// Where a pipeline's time went, in seconds: rendering and converting
+// strips, and encoding and writing them on the encoder's thread.
+struct strip_times {
+  double render = 0.0;
+  double encode = 0.0;
+};
+
 // Renders the job's output as a PNG written to `fd`; on STRIPS_WRITE_FAILED
 // `error` says why.
 strip_result strip_pipeline_png(const render_job &job, int fd,
-                                std::string *error);
+                                std::string *error, strip_times *times);
