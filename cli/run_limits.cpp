@@ -38,29 +38,13 @@ std::string text(const char *format, ...) {
   return out;
 }
 
-// A field of /proc/meminfo in bytes, or -1.
-int64_t meminfo(const char *field) {
-  FILE *f = std::fopen("/proc/meminfo", "r");
+// A "Field: N kB" line of a /proc file (meminfo, self/status) in bytes, or
+// -1.
+int64_t proc_field(const char *path, const char *field) {
+  FILE *f = std::fopen(path, "r");
   if (!f) return -1;
   char line[256];
   int64_t value = -1;
-  const size_t n = std::strlen(field);
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
-      long long kb = 0;
-      if (std::sscanf(line + n + 1, "%lld", &kb) == 1) value = kb * 1024;
-      break;
-    }
-  std::fclose(f);
-  return value;
-}
-
-// This process's own size of one kind from /proc/self/status, in bytes.
-int64_t self_status(const char *field) {
-  FILE *f = std::fopen("/proc/self/status", "r");
-  if (!f) return 0;
-  char line[256];
-  int64_t value = 0;
   const size_t n = std::strlen(field);
   while (std::fgets(line, sizeof line, f))
     if (std::strncmp(line, field, n) == 0 && line[n] == ':') {
@@ -139,8 +123,9 @@ int64_t run_memory_need(const run_sizes &s) {
 
 int64_t run_memory_available() {
   int64_t available = -1;
-  const int64_t memory = meminfo("MemAvailable");
-  if (memory >= 0) available = memory + std::max<int64_t>(meminfo("SwapFree"), 0);
+  const int64_t memory = proc_field("/proc/meminfo", "MemAvailable");
+  if (memory >= 0)
+    available = memory + std::max<int64_t>(proc_field("/proc/meminfo", "SwapFree"), 0);
   struct limit_kind {
     int resource;
     const char *used;
@@ -149,7 +134,8 @@ int64_t run_memory_available() {
   for (const limit_kind &k : kinds) {
     rlimit l;
     if (getrlimit(k.resource, &l) != 0 || l.rlim_cur == RLIM_INFINITY) continue;
-    const int64_t left = int64_t(l.rlim_cur) - self_status(k.used);
+    const int64_t left =
+        int64_t(l.rlim_cur) - std::max<int64_t>(proc_field("/proc/self/status", k.used), 0);
     available = available < 0 ? left : std::min(available, left);
   }
   return available;
