@@ -14,6 +14,8 @@ namespace {
 std::mutex logged_lock;
 std::string logged;
 bool listening = false;
+// The real standard error while it is held, else -1.
+volatile int held_stderr = -1;
 
 void hold_message(const gchar *domain, GLogLevelFlags level,
                   const gchar *message, gpointer) {
@@ -41,12 +43,18 @@ bool tells_of_failure(const std::string &line) {
 void library_voice_listen(library_voice *v) {
   std::fflush(stderr);
   v->saved_stderr = dup(STDERR_FILENO);
+  held_stderr = v->saved_stderr;
   v->capture = memfd_create("tessaform-warp-messages", MFD_CLOEXEC);
   if (v->capture >= 0) dup2(v->capture, STDERR_FILENO);
   std::lock_guard<std::mutex> lock(logged_lock);
   logged.clear();
   listening = true;
   g_log_set_default_handler(hold_message, nullptr);
+}
+
+int library_voice_stderr() {
+  const int fd = held_stderr;
+  return fd >= 0 ? fd : STDERR_FILENO;
 }
 
 std::string library_voice_stop(library_voice *v) {
@@ -58,6 +66,7 @@ std::string library_voice_stop(library_voice *v) {
     said.swap(logged);
   }
   if (v->saved_stderr >= 0) {
+    held_stderr = -1;
     dup2(v->saved_stderr, STDERR_FILENO);
     close(v->saved_stderr);
     v->saved_stderr = -1;

@@ -209,12 +209,13 @@ struct gegl_session {
 // process).
 [[noreturn]] void out_of_memory_exit(const char *detail) {
   static const char head[] = "\ntessaform-warp: out of memory";
-  ssize_t ignored = write(STDERR_FILENO, head, sizeof head - 1);
+  const int fd = library_voice_stderr();
+  ssize_t ignored = write(fd, head, sizeof head - 1);
   if (detail) {
-    ignored = write(STDERR_FILENO, ": ", 2);
-    ignored = write(STDERR_FILENO, detail, std::strlen(detail));
+    ignored = write(fd, ": ", 2);
+    ignored = write(fd, detail, std::strlen(detail));
   }
-  ignored = write(STDERR_FILENO, "\n", 1);
+  ignored = write(fd, "\n", 1);
   (void)ignored;
   _exit(EXIT_IO);
 }
@@ -342,6 +343,7 @@ int run(const cli_arguments &a, stage_clock *clock) {
   sizes.anti_aliasing = a.anti_aliasing != 0;
   sizes.strips = format->strips;
   sizes.strip_rows = STRIP_ROWS;
+  sizes.saver_bytes_per_pixel = format->saver_bytes_per_pixel;
   const int64_t need = run_memory_need(sizes);
   const int64_t available = run_memory_available();
   if (available >= 0 && need > available)

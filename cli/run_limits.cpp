@@ -14,17 +14,19 @@ namespace {
 // libjpeg refuses a side over JPEG_MAX_DIMENSION (65500) and ends the
 // process when asked; libwebp's limit is WEBP_MAX_DIMENSION; GEGL's TIFF
 // saver writes classic TIFF, whose offsets are 32 bits.
+// The savers' copies: GEGL's EXR and HDR savers take float RGBA, the TIFF
+// saver up to that, the others 8 or 16-bit RGB(A).
 const output_format formats[] = {
-    {".png", "PNG", "gegl:png-save", 0x7fffffff, 0, true},
-    {".jpg", "JPEG", "gegl:jpg-save", 65500, 0, false},
-    {".jpeg", "JPEG", "gegl:jpg-save", 65500, 0, false},
-    {".tif", "TIFF", "gegl:tiff-save", 0xffffffffLL, 0xffffffffLL, false},
-    {".tiff", "TIFF", "gegl:tiff-save", 0xffffffffLL, 0xffffffffLL, false},
-    {".webp", "WebP", "gegl:webp-save", 16383, 0, false},
-    {".exr", "OpenEXR", "gegl:exr-save", 0x7fffffff, 0, false},
-    {".ppm", "PPM", "gegl:ppm-save", 0x7fffffff, 0, false},
-    {".pgm", "PGM", "gegl:ppm-save", 0x7fffffff, 0, false},
-    {".hdr", "Radiance HDR", "gegl:rgbe-save", 0x7fffffff, 0, false},
+    {".png", "PNG", "gegl:png-save", 0x7fffffff, 0, true, 0},
+    {".jpg", "JPEG", "gegl:jpg-save", 65500, 0, false, 4},
+    {".jpeg", "JPEG", "gegl:jpg-save", 65500, 0, false, 4},
+    {".tif", "TIFF", "gegl:tiff-save", 0xffffffffLL, 0xffffffffLL, false, 16},
+    {".tiff", "TIFF", "gegl:tiff-save", 0xffffffffLL, 0xffffffffLL, false, 16},
+    {".webp", "WebP", "gegl:webp-save", 16383, 0, false, 8},
+    {".exr", "OpenEXR", "gegl:exr-save", 0x7fffffff, 0, false, 16},
+    {".ppm", "PPM", "gegl:ppm-save", 0x7fffffff, 0, false, 8},
+    {".pgm", "PGM", "gegl:ppm-save", 0x7fffffff, 0, false, 8},
+    {".hdr", "Radiance HDR", "gegl:rgbe-save", 0x7fffffff, 0, false, 16},
 };
 
 std::string text(const char *format, ...) G_GNUC_PRINTF(1, 2);
@@ -116,7 +118,8 @@ int64_t run_memory_need(const run_sizes &s) {
   } else {
     // The destination, the image placed for the file, and the saver's copy.
     rendering += s.destination_pixels * s.warp_bytes_per_pixel +
-                 2 * s.output_pixels * s.warp_bytes_per_pixel;
+                 s.output_pixels * s.warp_bytes_per_pixel +
+                 s.output_pixels * s.saver_bytes_per_pixel;
   }
   return fixed + std::max(loading, rendering);
 }

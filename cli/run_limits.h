@@ -22,6 +22,7 @@ struct output_format {
   int64_t max_side;
   int64_t max_bytes;
   bool strips;
+  int32_t saver_bytes_per_pixel;  // the saver's own copy of the image
 };
 
 // The format OUTPUT's extension names, or null.
@@ -46,6 +47,7 @@ struct run_sizes {
   bool anti_aliasing;  // reduced copies of the source
   bool strips;         // the output is written in strips, not held whole
   int32_t strip_rows;
+  int32_t saver_bytes_per_pixel;  // else the saver's copy
 };
 // An estimate of the run's peak memory in bytes.
 int64_t run_memory_need(const run_sizes &sizes);

@@ -128,6 +128,21 @@ signal_case() {  # signal, output extension
 for sig in INT TERM HUP KILL; do signal_case $sig png; done
 signal_case TERM jpg
 
+# Short of memory at any point of a run: either it finishes or it ends with
+# status 1 and a message, never GLib's abort; nothing is left behind.
+before=$(listing)
+for kb in 40000 80000 100000 120000 160000 200000 220000 240000; do
+  for ext in png exr; do
+    said=$(ulimit -v $kb; "$warp" "$work/large.png" "$hostile/short.$ext" --to 10,20,2300,0,2400,1700,0,1800 --quiet 2>&1)
+    status=$?
+    [ $status -eq 1 ] && grep -q 'memory' <<<"$said" && status=memory
+    check "$((kb / 1000)) MB of address space, .$ext: done or a message about memory" yes \
+      "$([ "$status" = 0 ] || [ "$status" = memory ] && echo yes || echo "status $status: $said")"
+    rm -f "$hostile/short.$ext"
+  done
+done
+check "short of memory: no other file" "$before" "$(listing)"
+
 # The default output has the input's size; --crop the destination box's.
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
 check "output has the usual file mode" 644 "$(umask 022; "$warp" "$work/rgb.png" "$work/mode.png" --to "$to" --quiet; stat -c %a "$work/mode.png")"

@@ -61,6 +61,7 @@ void check_header(const unsigned char *data, size_t size, const cli_arguments &a
   s.output_width = h.width;
   s.alpha_copy = s.anti_aliasing = true;
   s.strip_rows = 256;
+  s.saver_bytes_per_pixel = 16;
   if (run_memory_need(s) < s.input_pixels * h.bytes_per_pixel)
     fail("memory need below the decoded input");
   if (const output_format *f = output_format_for(parsed ? a.output : "x.jpg"))
