@@ -8,7 +8,9 @@
 # (cv2.imread, cv2.warpPerspective, cv2.imwrite at PNG compression 1) as a
 # whole process. Then the hostile inputs of scripts/cli-test.sh: status,
 # time and peak memory of each, capped at 30 s and 8 GB of address space.
-# BENCH_BEFORE=path/to/an/older/tessaform-warp adds its figures beside.
+# BENCH_BEFORE=path/to/an/older/tessaform-warp adds its figures beside;
+# BENCH_IMAGEMAGICK=0 leaves out the ImageMagick columns (minutes on busy
+# cores).
 # Medians of BENCH_RUNS runs (default 3), all in this run: compare only
 # within one table.
 set -euo pipefail
@@ -71,6 +73,10 @@ for i in 0 1 2 3; do
   ours=$(median "$warp" "$work/in.png" "$work/out-$n.png" --to "$to" --interpolation "$n" --quiet)
   alone=$(awk -v n="$n" '$1 == n {print $2}' "$work/alone.txt")
   row=()
+  if [ "${BENCH_IMAGEMAGICK:-1}" = 0 ]; then
+    printf '%-9s %8ss %8ss | (ImageMagick left out: BENCH_IMAGEMAGICK=0)\n' "$n" "$ours" "$alone"
+    continue
+  fi
   for method in BilinearReverse Perspective; do
     row+=("$(median convert "$work/in.png" -distort "$method" "$points" "$work/im.png")")
     row+=("$(median convert "$work/in.png" -filter point -interpolate "${im_interpolate[$i]}" \
@@ -125,10 +131,10 @@ case_run() {  # tool, case: "status seconds peak-KB"
     vast.exr) args=("$work/good.exr" "$out.exr" --crop --to 0,0,32760,0,32760,32760,0,32760) ;;
   esac
   local said
-  said=$( (ulimit -v 8388608; /usr/bin/time -f 'RESULT %x %e %M' timeout -s KILL 30 "$tool" "${args[@]}" --quiet) 2>&1 >/dev/null |
+  said=$( (ulimit -v 8388608; /usr/bin/time -f 'RESULT %x %e %M' timeout -k 5 30 "$tool" "${args[@]}" --quiet) 2>&1 >/dev/null |
     grep '^RESULT' | tail -1)
   rm -f "$out".*
-  # time(1) gives the child's exit status; 137 is timeout's SIGKILL at 30 s.
+  # time(1) gives the child's exit status; 124: still running at 30 s.
   awk '{printf "%s %s %s", $2, $3, $4}' <<<"${said:-RESULT ? ? ?}"
 }
 echo
