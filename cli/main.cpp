@@ -194,10 +194,17 @@ struct gegl_session {
     // babl's conversion cache costs most of a second to load and a short
     // run gains nothing from it.
     g_setenv("BABL_INHIBIT_CACHE", "1", FALSE);
-    // Tiles stay in memory: a swap file only costs time for one image.
+    // Tiles stay in memory: a swap file only costs time for one image, and
+    // one left by a killed run would be a trace of it. This GEGL also makes
+    // a folder named after GEGL_SWAP in the current one, so it starts from
+    // a folder where none can be made.
     g_setenv("GEGL_SWAP", "RAM", FALSE);
     use_own_modules();
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool moved = here >= 0 && chdir("/proc") == 0;
     gegl_init(nullptr, nullptr);
+    if (moved && fchdir(here) != 0) std::perror("tessaform-warp: back to the current folder");
+    if (here >= 0) close(here);
   }
   ~gegl_session() { gegl_exit(); }
   gegl_session(const gegl_session &) = delete;

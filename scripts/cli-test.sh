@@ -143,6 +143,12 @@ for kb in 40000 80000 100000 120000 160000 200000 220000 240000; do
 done
 check "short of memory: no other file" "$before" "$(listing)"
 
+# Nothing but OUTPUT appears in the current folder (GEGL's swap settings
+# once made a folder there).
+mkdir "$work/here"
+(cd "$work/here" && "$warp" "$work/rgb.png" out.png --to "$to" --quiet)
+check "a run leaves only OUTPUT in the current folder" "out.png" "$(ls -A "$work/here")"
+
 # The default output has the input's size; --crop the destination box's.
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet
 check "output has the usual file mode" 644 "$(umask 022; "$warp" "$work/rgb.png" "$work/mode.png" --to "$to" --quiet; stat -c %a "$work/mode.png")"
