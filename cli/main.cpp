@@ -135,7 +135,8 @@ GeglBuffer *load(const input_file &in, const image_header &header,
   const std::string said = library_voice_stop(&voice);
   gegl_ref<GeglBuffer> loaded(buffer);
   if (!said.empty()) {
-    *why = "it is damaged: " + first_line(said);
+    *why = std::string("GEGL's ") + image_format_name(header.format) +
+           " loader reports: " + first_line(said);
     return nullptr;
   }
   const GeglRectangle *e = buffer ? gegl_buffer_get_extent(buffer) : nullptr;
