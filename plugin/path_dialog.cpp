@@ -4,7 +4,20 @@
 
 #include <libgimp/gimpui.h>
 
-bool path_dialog_run(path_settings *settings, bool whole_layer) {
+// Whether GIMP's display can be opened: gimp_ui_init ends the process when
+// it cannot, so GTK is asked first, by the call that only answers.
+static bool display_available() {
+  gchar *display = g_strdup_printf("--display=%s", gimp_display_name() ? gimp_display_name() : "");
+  gchar *args[] = {const_cast<gchar *>("tessaform"), display, nullptr};
+  int argc = gimp_display_name() ? 2 : 1;
+  char **argv = args;
+  const bool ok = gtk_init_check(&argc, &argv);
+  g_free(display);
+  return ok;
+}
+
+path_dialog_answer path_dialog_run(path_settings *settings, bool whole_layer) {
+  if (!display_available()) return PATH_DIALOG_NO_DISPLAY;
   gimp_ui_init("tessaform", FALSE);
   GtkWidget *dialog = gimp_dialog_new(
       "Quadrangle Warp from Path", "tessaform-path", nullptr,
@@ -56,5 +69,5 @@ bool path_dialog_run(path_settings *settings, bool whole_layer) {
         gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(aa)) ? 1 : 0;
   }
   gtk_widget_destroy(dialog);
-  return ok;
+  return ok ? PATH_DIALOG_OK : PATH_DIALOG_CANCEL;
 }

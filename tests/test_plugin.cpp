@@ -587,6 +587,7 @@ struct dialog_script {
   bool whole_layer_shown = false;
   path_settings shown{};
   bool ok = true;
+  bool display = true;
   path_settings chosen{2, 1};
 } dialog;
 
@@ -808,6 +809,16 @@ TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
   EXPECT_EQ(dialog.shown.interpolation, 2);
   EXPECT_EQ(dialog.shown.anti_aliasing, 1);
   EXPECT_EQ(standin::layers(image), before);
+
+  // Without a display: an execution error that says a display is needed.
+  dialog.display = false;
+  standin::calls.messages.clear();
+  const answer headless = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
+  EXPECT_EQ(headless.status(), GIMP_PDB_EXECUTION_ERROR);
+  EXPECT_EQ(headless.layer(), -1);
+  EXPECT_TRUE(logged("Quadrangle Warp from Path needs a display to show its "
+                     "dialog; without one, call it with RUN-NONINTERACTIVE."));
+  EXPECT_EQ(standin::layers(image), before);
 }
 
 // ----------------------------------------------------------- progress label
@@ -890,10 +901,11 @@ TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
 
 }  // namespace
 
-bool path_dialog_run(path_settings *settings, bool whole_layer) {
+path_dialog_answer path_dialog_run(path_settings *settings, bool whole_layer) {
   ++dialog.runs;
+  if (!dialog.display) return PATH_DIALOG_NO_DISPLAY;
   dialog.whole_layer_shown = whole_layer;
   dialog.shown = *settings;
   if (dialog.ok) *settings = dialog.chosen;
-  return dialog.ok;
+  return dialog.ok ? PATH_DIALOG_OK : PATH_DIALOG_CANCEL;
 }
