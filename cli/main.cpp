@@ -269,7 +269,7 @@ GeglBuffer *place(GeglBuffer *input, GeglBuffer *warped,
 
 // Renders the whole destination, places it and hands it to the format's
 // GEGL saver, which writes into `output`.
-int render_whole(const cli_arguments &a, const render_job &job,
+int render_whole(const cli_arguments &a, const warp_job &job,
                  const output_format &format, const output_file &output,
                  stage_clock *clock) {
   const GeglRectangle local = {0, 0, job.box.width, job.box.height};
@@ -387,7 +387,7 @@ int run(const cli_arguments &a, stage_clock *clock) {
   progress.start = std::chrono::steady_clock::now();
   const bool show = !a.quiet && isatty(STDERR_FILENO);
   const warp_render_options options = {0, a.threads};
-  render_job job{};
+  warp_job job{};
   job.input = input.get();
   job.source = source.get();
   job.extent = extent;

@@ -54,7 +54,7 @@ void encode(strip_queue *q, png_strips *png, size_t row_bytes) {
 
 // Progress over the whole output from each strip's own.
 struct strip_progress {
-  const render_job *job;
+  const warp_job *job;
   int32_t index;
   int32_t count;
 };
@@ -65,7 +65,7 @@ void progress_of_strip(double done, void *data) {
 }
 
 // The strip `rect` (image coordinates) as the file's rows in `out`.
-bool render_strip(const render_job &job, const GeglRectangle &rect,
+bool render_strip(const warp_job &job, const GeglRectangle &rect,
                   const Babl *file_format, strip_progress *progress,
                   std::vector<unsigned char> *out) {
   const GeglRectangle local = {0, 0, rect.width, rect.height};
@@ -122,7 +122,7 @@ GeglNode *over_node(GeglNode *graph, GeglBuffer *input, GeglBuffer *warped,
   return over;
 }
 
-strip_result strip_pipeline_png(const render_job &job, int fd,
+strip_result strip_pipeline_png(const warp_job &job, int fd,
                                 std::string *error, strip_times *times) {
   const GeglRectangle &out = job.out_rect;
   const Babl *warp_format = gegl_buffer_get_format(job.over ? job.input : job.source);

@@ -10,7 +10,7 @@
 constexpr int32_t STRIP_ROWS = 256;
 
 // One run's warp and where its output lies (image coordinates).
-struct render_job {
+struct warp_job {
   GeglBuffer *input;   // as loaded
   GeglBuffer *source;  // what the warp reads: the input, or a copy with alpha
   GeglRectangle extent;    // the input's
@@ -39,5 +39,5 @@ struct strip_times {
 
 // Renders the job's output as a PNG written to `fd`; on STRIPS_WRITE_FAILED
 // `error` says why.
-strip_result strip_pipeline_png(const render_job &job, int fd,
+strip_result strip_pipeline_png(const warp_job &job, int fd,
                                 std::string *error, strip_times *times);
