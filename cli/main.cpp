@@ -275,9 +275,12 @@ int render_whole(const cli_arguments &a, const warp_job &job,
   const GeglRectangle local = {0, 0, job.box.width, job.box.height};
   gegl_ref<GeglBuffer> warped(
       gegl_buffer_new(&local, gegl_buffer_get_format(job.source)));
-  if (tessaform_warp(job.source, &job.extent, warped.get(), job.vals,
-                     job.options, job.progress, job.progress_data) !=
-      WARP_SUCCESS)
+  const warp_status warped_status =
+      tessaform_warp(job.source, &job.extent, warped.get(), job.vals,
+                     job.options, job.progress, job.progress_data);
+  if (warped_status == WARP_NO_MEMORY)
+    return say(EXIT_IO, "not enough memory for the warp");
+  if (warped_status != WARP_SUCCESS)
     return say(EXIT_ARGUMENTS, "the warp was refused");
   clock->mark("warp");
   gegl_ref<GeglBuffer> result;
@@ -412,6 +415,8 @@ int run(const cli_arguments &a, stage_clock *clock) {
     clock->mark("warp and encode in strips", detail);
     if (r == STRIPS_REFUSED)
       status = say(EXIT_ARGUMENTS, "the warp was refused");
+    else if (r == STRIPS_NO_MEMORY)
+      status = say(EXIT_IO, "not enough memory for the warp");
     else if (r == STRIPS_WRITE_FAILED)
       status = say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
   } else {

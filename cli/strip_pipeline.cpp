@@ -65,25 +65,24 @@ void progress_of_strip(double done, void *data) {
 }
 
 // The strip `rect` (image coordinates) as the file's rows in `out`.
-bool render_strip(const warp_job &job, const GeglRectangle &rect,
-                  const Babl *file_format, strip_progress *progress,
-                  std::vector<unsigned char> *out) {
+warp_status render_strip(const warp_job &job, const GeglRectangle &rect,
+                         const Babl *file_format, strip_progress *progress,
+                         std::vector<unsigned char> *out) {
   const GeglRectangle local = {0, 0, rect.width, rect.height};
   gegl_ref<GeglBuffer> strip(
       gegl_buffer_new(&local, gegl_buffer_get_format(job.source)));
   const warp_target target = {strip.get(), rect.x, rect.y, rect};
-  if (tessaform_warp_target(job.source, &job.extent, &target, job.vals,
-                            job.options,
-                            job.progress ? progress_of_strip : nullptr,
-                            progress) != WARP_SUCCESS)
-    return false;
+  const warp_status status = tessaform_warp_target(
+      job.source, &job.extent, &target, job.vals, job.options,
+      job.progress ? progress_of_strip : nullptr, progress);
+  if (status != WARP_SUCCESS) return status;
   const size_t row_bytes =
       size_t(rect.width) * size_t(babl_format_get_bytes_per_pixel(file_format));
   out->resize(row_bytes * size_t(rect.height));
   if (!job.over) {
     gegl_buffer_get(strip.get(), &local, 1.0, file_format, out->data(),
                     int(row_bytes), GEGL_ABYSS_NONE);
-    return true;
+    return WARP_SUCCESS;
   }
   // As a whole image would be: composited into a buffer of the input's
   // format, which is then read in the file's.
@@ -102,7 +101,7 @@ bool render_strip(const warp_job &job, const GeglRectangle &rect,
   gegl_node_process(sink);
   gegl_buffer_get(composed.get(), &rect, 1.0, file_format, out->data(),
                   int(row_bytes), GEGL_ABYSS_NONE);
-  return true;
+  return WARP_SUCCESS;
 }
 
 }  // namespace
@@ -144,10 +143,10 @@ strip_result strip_pipeline_png(const warp_job &job, int fd,
     strip_progress progress = {&job, i, count};
     std::vector<unsigned char> rows;
     const auto start = std::chrono::steady_clock::now();
-    const bool rendered = render_strip(job, rect, file_format, &progress, &rows);
+    const warp_status rendered = render_strip(job, rect, file_format, &progress, &rows);
     times->render += seconds_since(start);
-    if (!rendered) {
-      result = STRIPS_REFUSED;
+    if (rendered != WARP_SUCCESS) {
+      result = rendered == WARP_NO_MEMORY ? STRIPS_NO_MEMORY : STRIPS_REFUSED;
       break;
     }
     std::unique_lock<std::mutex> hold(queue.lock);

@@ -28,7 +28,7 @@ struct warp_job {
 GeglNode *over_node(GeglNode *graph, GeglBuffer *input, GeglBuffer *warped,
                     int32_t x, int32_t y);
 
-enum strip_result { STRIPS_DONE, STRIPS_REFUSED, STRIPS_WRITE_FAILED };
+enum strip_result { STRIPS_DONE, STRIPS_REFUSED, STRIPS_NO_MEMORY, STRIPS_WRITE_FAILED };
 
 // Where a pipeline's time went, in seconds: rendering and converting
 // strips, and encoding and writing them on the encoder's thread.

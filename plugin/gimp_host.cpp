@@ -172,9 +172,13 @@ GimpPDBStatusType tessaform_render(gint32 image, gint32 drawable,
     } else {
       gimp_progress_init(label);
       progress_shown = true;
-      if (tessaform_warp(source.get(), &source_extent, destination.get(), vals,
-                         options, progress_to_gimp, nullptr) != WARP_SUCCESS)
-        status = GIMP_PDB_EXECUTION_ERROR;
+      const warp_status rendered =
+          tessaform_warp(source.get(), &source_extent, destination.get(), vals,
+                         options, progress_to_gimp, nullptr);
+      if (rendered == WARP_NO_MEMORY)
+        g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s",
+              "not enough memory to render the new layer");
+      if (rendered != WARP_SUCCESS) status = GIMP_PDB_EXECUTION_ERROR;
     }
     // Both references go here, the destination's first, so the rendered
     // pixels reach GIMP before the layer enters the image.
