@@ -16,7 +16,7 @@ packages+=(gegl)
 # The fuzz target: clang and its libFuzzer and sanitizer runtimes.
 packages+=(clang libclang-rt-dev)
 # The benchmarks only (TESSAFORM_BENCH=1): OpenCV, the speed the render
-# core is measured against.
+# core and the command-line tool are measured against, for Debian's Python.
 if [ "${TESSAFORM_BENCH:-0}" = 1 ]; then
   packages+=(python3-opencv)
 fi
