@@ -389,7 +389,8 @@ int run(const cli_arguments &a, stage_clock *clock) {
   progress_state progress;
   progress.start = std::chrono::steady_clock::now();
   const bool show = !a.quiet && isatty(STDERR_FILENO);
-  const warp_render_options options = {0, a.threads};
+  warp_render_options options{0, a.threads};
+  options.parallel_io = 1;  // the tool's own buffers: workers read and write
   warp_job job{};
   job.input = input.get();
   job.source = source.get();
