@@ -740,15 +740,13 @@ GeglRectangle warp_area_source_reach(const warp *w, int32_t window) {
 
 void warp_render(warp *w, interpolation *in,
                  const warp_render_options *options) {
-  // Built before either path so both sample the same copies.
-  source_mip mip{};
-  if (w->anti_aliasing && source_mip_needed(w) && source_mip_build(&mip, w))
-    w->mip = &mip;
+  // Built before either path so both read the same tables and copies.
+  footprint_context footprint{};
+  if (w->anti_aliasing) footprint_context_init(&footprint, w);
   if ((options && options->straightforward) ||
       !render_fast(w, in, options ? options->threads : 0))
     render_straightforward(w, in);
-  w->mip = nullptr;
-  source_mip_free(&mip);
+  footprint_context_free(&footprint, w);
 
   buffer_free(in->current);
   report_progress(w, 1.0);
