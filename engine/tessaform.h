@@ -388,11 +388,10 @@ struct footprint {
   double major;  // the largest singular value: the longest stretch
 };
 
-// Texels across the shorter axis of a pixel's ellipse at most before a
-// reduced copy of the source is read. Fewer blur: a cap of 10 reads a 4x
-// shrink from the copy reduced 4 times, 6 texels across, and a zone plate
-// lost 5 dB; 16 gained 0.7 dB over 12 at 4x, none at 8x and 32x, for up to
-// twice the texels.
+// Texels across the shorter axis of a pixel's ellipse at most (about three
+// per destination pixel) before a reduced copy of the source is read. Half
+// as many cost a zone plate shrunk 4x, 8x and 32x 4, 4 and 2 dB; 16 gained
+// nothing, for up to twice the texels.
 constexpr int32_t FOOTPRINT_SAMPLES_MAX = 12;
 constexpr int32_t MIP_LEVELS_MAX = 24;
 
