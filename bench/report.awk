@@ -188,7 +188,13 @@ END {
       r = ratio(rtime[k1], rtime[ka])
       row("d) render, all/1 thread", sprintf("%s Mpx %s", size, it), rate(rtime[ks], rcpu[ks], px),
           rate(rtime[ka], rcpu[ka], px), rate(rtime[k1], rcpu[k1], px), r, ratio(rtime[ks], rtime[ka]),
-          (cores > 1 && has1) ? judge(r, "1.7", 1) : "-")
+          (cores > 1 && has1) ? judge(r, "1.8", 1) : "-")
+      # OpenCV's warpPerspective, one thread: our one thread against it.
+      ko = "opencv" SUBSEP it SUBSEP size SUBSEP 1
+      if ((ko in rtime) && has1)
+        row("d) render, ours/OpenCV", sprintf("%s Mpx %s, 1 thread", size, it), "-",
+            rate(rtime[k1], rcpu[k1], px), sprintf("%.0f ns/px", rtime[ko] / px * 1e9),
+            ratio(rtime[k1], rtime[ko]), "-", judge(ratio(rtime[k1], rtime[ko]), "2", 0))
     }
   }
   if (nsizes > 1) {
@@ -288,7 +294,8 @@ END {
     if (r == 1) { rule = line; gsub(/./, "-", rule); print rule }
   }
   print "a) to c), e) to g): whole calls from Script-Fu timed with (gettimeofday), medians of " runs " runs;"
-  print "d): tessaform_render in-process on the libgimp stand-in, median of " runs " runs up to 2 Mpx, one run above;"
+  print "d): tessaform_warp in-process on GEGL buffers, median of " runs " runs up to 2 Mpx, one run above;"
+  print "   OpenCV: warpPerspective of the same source onto the same corners in python3-opencv, one thread;"
   print "   cpu = CPU time of all threads per destination pixel; the spin loop shows how many cores this run had."
   if (load != "") print "load average (1, 5, 15 min) " load
   if (fails != "") print "failed calls:" fails

@@ -13,7 +13,8 @@ const char *cli_usage() {
          "                      [--mapping bilinear|perspective]\n"
          "                      [--interpolation nearest|bilinear|cubic|lanczos]\n"
          "                      [--anti-aliasing] [--crop | --over]\n"
-         "                      [--threads N] [--quiet]\n"
+         "                      [--threads N] [--max-pixels N] [--quiet]\n"
+         "                      [--times]\n"
          "       tessaform-warp INPUT OUTPUT --rectify --from X0,Y0,...,X3,Y3\n"
          "                      [--aspect W:H | --size WxH] [other options]\n"
          "Warps the quadrangle --from of INPUT (default: the whole image) onto\n"
@@ -30,7 +31,10 @@ const char *cli_usage() {
          "  --crop           OUTPUT is only the destination's bounding box\n"
          "  --over           the warped quadrangle over INPUT\n"
          "  --threads N      render threads (default: one per core)\n"
+         "  --max-pixels N   largest INPUT read, in pixels (default 2^30, as\n"
+         "                   for a layer in the plug-in)\n"
          "  --quiet          no progress on standard error, no estimate\n"
+         "  --times          where the time went, on standard error\n"
          "  --rectify        --from is a photographed rectangle (its corners in\n"
          "                   order round it, from any corner): OUTPUT is that\n"
          "                   rectangle flattened, upright, at the proportions\n"
@@ -40,8 +44,9 @@ const char *cli_usage() {
          "  --aspect W:H     with --rectify: these proportions instead\n"
          "  --size WxH       with --rectify: this size (one side 0: from the\n"
          "                   proportions)\n"
-         "Exit status: 0 done, 1 unreadable input or unwritable output,\n"
-         "2 bad arguments.\n";
+         "Exit status: 0 done; 1 unreadable, damaged or too large input,\n"
+         "unwritable output or not enough memory (OUTPUT is then left as it\n"
+         "was); 2 bad arguments.\n";
 }
 
 bool cli_corners_parse(const char *text, float out[8]) {
@@ -95,6 +100,18 @@ static bool size_parse(const char *text, int32_t *w, int32_t *h) {
   return true;
 }
 
+// A whole number from `low` to `high`, nothing else.
+static bool count_parse(const char *text, long long low, long long high,
+                        long long *out) {
+  char *end = nullptr;
+  errno = 0;
+  const long long n = std::strtoll(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || errno == ERANGE || n < low || n > high)
+    return false;
+  *out = n;
+  return true;
+}
+
 static bool interpolation_parse(const char *name, int32_t *out) {
   static const char *const names[] = {"nearest", "bilinear", "cubic",
                                       "lanczos"};
@@ -113,9 +130,11 @@ bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     // Options that take a value take the next word.
-    const bool valued = a == "--from" || a == "--to" ||
-                        a == "--interpolation" || a == "--threads" ||
-                        a == "--mapping" || a == "--aspect" || a == "--size";
+    static const char *const valued_options[] = {
+        "--from",   "--to",     "--interpolation", "--threads",
+        "--max-pixels", "--mapping", "--aspect",   "--size"};
+    bool valued = false;
+    for (const char *o : valued_options) valued = valued || a == o;
     if (valued && i + 1 >= argc) {
       *error = a + " needs a value";
       return false;
@@ -159,14 +178,21 @@ bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
         return false;
       }
     } else if (a == "--threads") {
-      char *end = nullptr;
-      const long n = std::strtol(argv[++i], &end, 10);
-      if (*argv[i] == '\0' || *end != '\0' || n < 1 || n > 1024) {
+      long long n = 0;
+      if (!count_parse(argv[++i], 1, 1024, &n)) {
         *error = std::string("--threads needs a count from 1 to 1024, got \"") +
                  argv[i] + "\"";
         return false;
       }
       args->threads = int32_t(n);
+    } else if (a == "--max-pixels") {
+      long long n = 0;
+      if (!count_parse(argv[++i], 1, INT64_MAX / 64, &n)) {
+        *error = std::string("--max-pixels needs a positive count, got \"") +
+                 argv[i] + "\"";
+        return false;
+      }
+      args->max_pixels = n;
     } else if (a == "--anti-aliasing") {
       args->anti_aliasing = 1;
     } else if (a == "--crop" || a == "--over") {
@@ -178,6 +204,8 @@ bool cli_arguments_parse(cli_arguments *args, int argc, char **argv,
       args->mode = m;
     } else if (a == "--quiet" || a == "-q") {
       args->quiet = true;
+    } else if (a == "--times") {
+      args->times = true;
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;

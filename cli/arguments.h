@@ -24,7 +24,9 @@ struct cli_arguments {
   int32_t size_h = 0;
   output_mode mode = OUTPUT_IMAGE;
   int32_t threads = 0;
+  int64_t max_pixels = WARP_MAX_PIXELS;  // the input's declared size at most
   bool quiet = false;
+  bool times = false;  // where the time went, on standard error
   bool help = false;
 };
 

@@ -6,12 +6,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <glib/gstdio.h>
 
 #include "arguments.h"
 #include "gegl_ref.h"
+#include "image_header.h"
+#include "library_voice.h"
+#include "output_file.h"
+#include "run_limits.h"
+#include "strip_pipeline.h"
 #include "tessaform.h"
 
 namespace {
@@ -39,98 +45,106 @@ void progress_to_terminal(double done, void *data) {
   std::fflush(stderr);
 }
 
-// The whole file in a buffer of the loader's format; null when GEGL cannot
-// read it.
-GeglBuffer *load(const std::string &path) {
-  if (!g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR) ||
-      g_access(path.c_str(), R_OK) != 0)
-    return nullptr;
+// Where a run's time goes, stage after stage, for --times.
+struct stage_clock {
+  using clock = std::chrono::steady_clock;
+  clock::time_point start = clock::now();
+  clock::time_point last = start;
+  std::string report;
+
+  void mark(const char *stage, const std::string &detail = std::string()) {
+    const clock::time_point now = clock::now();
+    char text[160];
+    g_snprintf(text, sizeof text, "%s%s %.3f s%s", report.empty() ? "" : ", ",
+               stage, std::chrono::duration<double>(now - last).count(),
+               detail.c_str());
+    report += text;
+    last = now;
+  }
+  void print() {
+    std::fprintf(stderr, "tessaform-warp: %s; total %.3f s\n", report.c_str(),
+                 std::chrono::duration<double>(clock::now() - start).count());
+  }
+};
+
+int say(int status, const char *format, ...) G_GNUC_PRINTF(2, 3);
+int say(int status, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::fputs("tessaform-warp: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+  return status;
+}
+
+// The first line of what a library said, for a one-line message.
+std::string first_line(const std::string &text) {
+  return text.substr(0, text.find('\n'));
+}
+
+// INPUT, opened once: the header is read from the mapped bytes and the
+// loader reads the same file through the descriptor.
+struct input_file {
+  int fd = -1;
+  GMappedFile *mapped = nullptr;
+  ~input_file() {
+    if (mapped) g_mapped_file_unref(mapped);
+    if (fd >= 0) close(fd);
+  }
+};
+
+bool input_open(input_file *in, const std::string &path, std::string *why) {
+  in->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (in->fd < 0 || fstat(in->fd, &st) != 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *why = "it is not a regular file";
+    return false;
+  }
+  GError *error = nullptr;
+  in->mapped = g_mapped_file_new_from_fd(in->fd, FALSE, &error);
+  if (!in->mapped) {
+    *why = error ? error->message : "it cannot be read";
+    g_clear_error(&error);
+    return false;
+  }
+  return true;
+}
+
+// The whole file through the format's own GEGL loader; null with `why`
+// set when the loader fails or says anything that tells of damage.
+GeglBuffer *load(const input_file &in, const image_header &header,
+                 std::string *why) {
+  const std::string path = "/proc/self/fd/" + std::to_string(in.fd);
   gegl_ref<GeglNode> graph(gegl_node_new());
   GeglBuffer *buffer = nullptr;
-  GeglNode *source = gegl_node_new_child(graph.get(), "operation", "gegl:load",
-                                         "path", path.c_str(), nullptr);
+  GeglNode *source = gegl_node_new_child(
+      graph.get(), "operation", image_format_loader(header.format), "path",
+      path.c_str(), nullptr);
   GeglNode *sink = gegl_node_new_child(graph.get(), "operation",
                                        "gegl:buffer-sink", "buffer", &buffer,
                                        nullptr);
   gegl_node_link(source, sink);
+  library_voice voice;
+  library_voice_listen(&voice);
   gegl_node_process(sink);
+  const std::string said = library_voice_stop(&voice);
   gegl_ref<GeglBuffer> loaded(buffer);
-  if (!buffer) return nullptr;
-  const GeglRectangle *e = gegl_buffer_get_extent(buffer);
-  // A failed load gives an empty image, or GEGL's 10x10 placeholder from a
-  // loader that is missing.
-  if (e->width <= 0 || e->height <= 0) return nullptr;
+  if (!said.empty()) {
+    *why = std::string("GEGL's ") + image_format_name(header.format) +
+           " loader reports: " + first_line(said);
+    return nullptr;
+  }
+  const GeglRectangle *e = buffer ? gegl_buffer_get_extent(buffer) : nullptr;
+  if (!e || e->width != header.width || e->height != header.height) {
+    *why = "the loader could not read its pixels";
+    return nullptr;
+  }
   return GEGL_BUFFER(g_object_ref(buffer));
-}
-
-// The saver GEGL has here for the extension, or null.
-const char *saver_for(const std::string &path) {
-  static const char *const savers[][2] = {
-      {".png", "gegl:png-save"},   {".jpg", "gegl:jpg-save"},
-      {".jpeg", "gegl:jpg-save"},  {".tif", "gegl:tiff-save"},
-      {".tiff", "gegl:tiff-save"}, {".webp", "gegl:webp-save"},
-      {".exr", "gegl:exr-save"},   {".ppm", "gegl:ppm-save"},
-      {".pgm", "gegl:ppm-save"},   {".hdr", "gegl:rgbe-save"}};
-  const char *dot = std::strrchr(path.c_str(), '.');
-  const char *slash = std::strrchr(path.c_str(), '/');
-  if (!dot || (slash && dot < slash)) return nullptr;
-  for (const auto &s : savers)
-    if (g_ascii_strcasecmp(dot, s[0]) == 0)
-      return gegl_has_operation(s[1]) ? s[1] : nullptr;
-  return nullptr;
-}
-
-// Saves through a file beside `path`, renamed into place only when the
-// saver has written it: a failure leaves no partial output.
-bool save(GeglBuffer *buffer, const std::string &path, bool deep) {
-  gchar *dir = g_path_get_dirname(path.c_str());
-  const char *dot = std::strrchr(path.c_str(), '.');
-  gchar *tmpl = g_strdup_printf("%s/.tessaform-warp-XXXXXX%s", dir, dot);
-  g_free(dir);
-  const int fd = g_mkstemp(tmpl);
-  if (fd < 0) {
-    g_free(tmpl);
-    return false;
-  }
-  close(fd);
-  const std::string tmp = tmpl;
-  g_free(tmpl);
-
-  gegl_ref<GeglNode> graph(gegl_node_new());
-  GeglNode *source = gegl_node_new_child(
-      graph.get(), "operation", "gegl:buffer-source", "buffer", buffer, nullptr);
-  const char *saver = saver_for(path);
-  GeglNode *writer = gegl_node_new_child(graph.get(), "operation", saver,
-                                         "path", tmp.c_str(), nullptr);
-  // PNG's saver writes 16 bits unless told: 8-bit input stays at 8 bits.
-  // zlib's fastest level: a few percent larger files, a fraction of the time.
-  if (std::strcmp(saver, "gegl:png-save") == 0)
-    gegl_node_set(writer, "bitdepth", deep ? 16 : 8, "compression", 1,
-                  nullptr);
-  gegl_node_link(source, writer);
-  {
-    // libpng warns on standard error about a chunk GEGL's saver asks for;
-    // success is judged by the file below.
-    const int saved_stderr = dup(STDERR_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) dup2(null_fd, STDERR_FILENO);
-    gegl_node_process(writer);
-    if (saved_stderr >= 0) dup2(saved_stderr, STDERR_FILENO);
-    if (saved_stderr >= 0) close(saved_stderr);
-    if (null_fd >= 0) close(null_fd);
-  }
-
-  // The temporary file was made private; the output gets the usual mode.
-  const mode_t mask = umask(0);
-  umask(mask);
-  GStatBuf st;
-  if (g_stat(tmp.c_str(), &st) != 0 || st.st_size == 0 ||
-      g_chmod(tmp.c_str(), 0666 & ~mask) != 0 ||
-      g_rename(tmp.c_str(), path.c_str()) != 0) {
-    g_unlink(tmp.c_str());
-    return false;
-  }
-  return true;
 }
 
 void fill_vals(warp_vals *v, const cli_arguments &a, const GeglRectangle &e) {
@@ -160,6 +174,71 @@ const Babl *format_with_alpha(const Babl *format) {
   return babl_format_with_space(name, babl_format_get_space(format));
 }
 
+// GEGL loads every module it has at start-up (video, PDF, SVG, text...),
+// several times the cost of the rest of a small run. A folder of links to
+// the few modules this tool uses sits next to the executable.
+void use_own_modules() {
+  if (g_getenv("GEGL_PATH")) return;
+  gchar *exe = g_file_read_link("/proc/self/exe", nullptr);
+  if (!exe) return;
+  gchar *dir = g_path_get_dirname(exe);
+  gchar *modules = g_build_filename(dir, "tessaform-warp-modules", nullptr);
+  if (g_file_test(modules, G_FILE_TEST_IS_DIR))
+    g_setenv("GEGL_PATH", modules, TRUE);
+  g_free(modules);
+  g_free(dir);
+  g_free(exe);
+}
+
+// GEGL for the length of a run.
+struct gegl_session {
+  gegl_session() {
+    // babl's conversion cache costs most of a second to load and a short
+    // run gains nothing from it.
+    g_setenv("BABL_INHIBIT_CACHE", "1", FALSE);
+    // Tiles stay in memory: a swap file only costs time for one image, and
+    // one left by a killed run would be a trace of it. This GEGL also makes
+    // a folder named after GEGL_SWAP in the current one, so it starts from
+    // a folder where none can be made.
+    g_setenv("GEGL_SWAP", "RAM", FALSE);
+    use_own_modules();
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool moved = here >= 0 && chdir("/proc") == 0;
+    gegl_init(nullptr, nullptr);
+    if (moved && fchdir(here) != 0) std::perror("tessaform-warp: back to the current folder");
+    if (here >= 0) close(here);
+  }
+  ~gegl_session() { gegl_exit(); }
+  gegl_session(const gegl_session &) = delete;
+  gegl_session &operator=(const gegl_session &) = delete;
+};
+
+// Where GLib or C++ cannot get memory it would abort: a message and the
+// usual failure status instead (a nameless output file vanishes with the
+// process).
+[[noreturn]] void out_of_memory_exit(const char *detail) {
+  static const char head[] = "\ntessaform-warp: out of memory";
+  const int fd = library_voice_stderr();
+  ssize_t ignored = write(fd, head, sizeof head - 1);
+  if (detail) {
+    ignored = write(fd, ": ", 2);
+    ignored = write(fd, detail, std::strlen(detail));
+  }
+  ignored = write(fd, "\n", 1);
+  (void)ignored;
+  _exit(EXIT_IO);
+}
+
+void glib_fatal(const gchar *, GLogLevelFlags, const gchar *message,
+                gpointer) {
+  if (message && std::strstr(message, "failed to allocate"))
+    out_of_memory_exit(message);
+  g_log_default_handler("GLib", G_LOG_LEVEL_ERROR, message, nullptr);
+  abort();
+}
+
+void new_failed() { out_of_memory_exit(nullptr); }
+
 // The destination box's pixels placed on a buffer of the input's extent:
 // transparent around them, or the input composited under them.
 GeglBuffer *place(GeglBuffer *input, GeglBuffer *warped,
@@ -181,113 +260,186 @@ GeglBuffer *place(GeglBuffer *input, GeglBuffer *warped,
     return out;
   }
   gegl_ref<GeglNode> graph(gegl_node_new());
-  GeglNode *bottom = gegl_node_new_child(
-      graph.get(), "operation", "gegl:buffer-source", "buffer", input, nullptr);
-  GeglNode *top = gegl_node_new_child(
-      graph.get(), "operation", "gegl:buffer-source", "buffer", warped, nullptr);
-  GeglNode *shift = gegl_node_new_child(graph.get(), "operation",
-                                        "gegl:translate", "x", double(box.x),
-                                        "y", double(box.y), nullptr);
-  GeglNode *over_op =
-      gegl_node_new_child(graph.get(), "operation", "gegl:over", nullptr);
   GeglNode *sink = gegl_node_new_child(graph.get(), "operation",
                                        "gegl:write-buffer", "buffer", out,
                                        nullptr);
-  gegl_node_link_many(top, shift, nullptr);
-  gegl_node_connect_to(shift, "output", over_op, "aux");
-  gegl_node_link_many(bottom, over_op, sink, nullptr);
+  gegl_node_link(over_node(graph.get(), input, warped, box.x, box.y), sink);
   gegl_node_process(sink);
   return out;
 }
 
-// GEGL loads every module it has at start-up (video, PDF, SVG, text...),
-// several times the cost of the rest of a small run. A folder of links to
-// the few modules this tool uses sits next to the executable.
-void use_own_modules() {
-  if (g_getenv("GEGL_PATH")) return;
-  gchar *exe = g_file_read_link("/proc/self/exe", nullptr);
-  if (!exe) return;
-  gchar *dir = g_path_get_dirname(exe);
-  gchar *modules = g_build_filename(dir, "tessaform-warp-modules", nullptr);
-  if (g_file_test(modules, G_FILE_TEST_IS_DIR))
-    g_setenv("GEGL_PATH", modules, TRUE);
-  g_free(modules);
-  g_free(dir);
-  g_free(exe);
-}
-
-void ignore_message(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
-
-int run(const cli_arguments &a) {
-  if (!saver_for(a.output)) {
-    std::fprintf(stderr,
-                 "tessaform-warp: cannot write %s: no saver for its "
-                 "extension\n",
-                 a.output.c_str());
-    return EXIT_IO;
-  }
-  gegl_ref<GeglBuffer> input(load(a.input));
-  if (!input.get()) {
-    std::fprintf(stderr, "tessaform-warp: cannot read %s as an image\n",
-                 a.input.c_str());
-    return EXIT_IO;
-  }
-  const GeglRectangle extent = *gegl_buffer_get_extent(input.get());
-  warp_vals vals{};
-  fill_vals(&vals, a, extent);
-  // The part of the destination rendered: its whole box, or for --rectify
-  // the upright rectangle alone.
-  GeglRectangle box{};
-  if (a.rectify) {
-    std::string report, error;
-    if (!cli_rectify_settings(a, extent, &vals, &box, &report, &error)) {
-      std::fprintf(stderr, "tessaform-warp: %s\n", error.c_str());
-      return EXIT_ARGUMENTS;
-    }
-    if (!a.quiet) std::printf("tessaform-warp: %s\n", report.c_str());
-  }
-  if (const char *refusal = warp_vals_check(&vals)) {
-    std::fprintf(stderr, "tessaform-warp: %s\n", refusal);
-    return EXIT_ARGUMENTS;
-  }
-  if (!a.rectify) box = warp_destination_box(&vals);
-  const GeglRectangle local = {0, 0, box.width, box.height};
-  const Babl *format = gegl_buffer_get_format(input.get());
-  // Over an input without alpha, the warp runs on a copy with alpha, so that
-  // the pixels around the quadrangle stay clear instead of black.
-  gegl_ref<GeglBuffer> source(GEGL_BUFFER(g_object_ref(input.get())));
-  if (a.mode == OUTPUT_OVER && !babl_format_has_alpha(format)) {
-    source.reset(gegl_buffer_new(&extent, format_with_alpha(format)));
-    gegl_buffer_copy(input.get(), &extent, GEGL_ABYSS_NONE, source.get(),
-                     &extent);
-  }
+// Renders the whole destination, places it and hands it to the format's
+// GEGL saver, which writes into `output`.
+int render_whole(const cli_arguments &a, const warp_job &job,
+                 const output_format &format, const output_file &output,
+                 stage_clock *clock) {
+  const GeglRectangle local = {0, 0, job.box.width, job.box.height};
   gegl_ref<GeglBuffer> warped(
-      gegl_buffer_new(&local, gegl_buffer_get_format(source.get())));
-  const warp_render_options options = {0, a.threads};
-  progress_state progress;
-  progress.start = std::chrono::steady_clock::now();
-  const bool show = !a.quiet && isatty(STDERR_FILENO);
-  const warp_target target = {warped.get(), box.x, box.y, box};
-  if (tessaform_warp_target(source.get(), &extent, &target, &vals, &options,
-                            show ? progress_to_terminal : nullptr,
-                            &progress) != WARP_SUCCESS) {
-    std::fprintf(stderr, "tessaform-warp: the warp was refused\n");
-    return EXIT_ARGUMENTS;
-  }
-
+      gegl_buffer_new(&local, gegl_buffer_get_format(job.source)));
+  const warp_target target = {warped.get(), job.box.x, job.box.y, job.box};
+  const warp_status warped_status =
+      tessaform_warp_target(job.source, &job.extent, &target, job.vals,
+                            job.options, job.progress, job.progress_data);
+  if (warped_status == WARP_NO_MEMORY)
+    return say(EXIT_IO, "not enough memory for the warp");
+  if (warped_status != WARP_SUCCESS)
+    return say(EXIT_ARGUMENTS, "the warp was refused");
+  clock->mark("warp");
   gegl_ref<GeglBuffer> result;
   if (a.mode == OUTPUT_CROP || a.rectify)
     result.reset(GEGL_BUFFER(g_object_ref(warped.get())));
   else
-    result.reset(place(input.get(), warped.get(), box, a.mode == OUTPUT_OVER));
-  const bool deep = babl_format_get_bytes_per_pixel(format) /
-                        babl_format_get_n_components(format) > 1;
-  if (!save(result.get(), a.output, deep)) {
-    std::fprintf(stderr, "tessaform-warp: cannot write %s\n",
-                 a.output.c_str());
-    return EXIT_IO;
-  }
+    result.reset(place(job.input, warped.get(), job.box, a.mode == OUTPUT_OVER));
+
+  const std::string path = output_file_fd_path(output);
+  gegl_ref<GeglNode> graph(gegl_node_new());
+  GeglNode *source =
+      gegl_node_new_child(graph.get(), "operation", "gegl:buffer-source",
+                          "buffer", result.get(), nullptr);
+  GeglNode *writer = gegl_node_new_child(graph.get(), "operation", format.saver,
+                                         "path", path.c_str(), nullptr);
+  gegl_node_link(source, writer);
+  library_voice voice;
+  library_voice_listen(&voice);
+  gegl_node_process(writer);
+  const std::string said = library_voice_stop(&voice);
+  clock->mark("place and save");
+  struct stat st;
+  if (!said.empty() || fstat(output.fd, &st) != 0 || st.st_size == 0)
+    return say(EXIT_IO, "cannot write %s: %s", a.output.c_str(),
+               said.empty() ? "the saver wrote nothing"
+                            : first_line(said).c_str());
   return 0;
+}
+
+int run(const cli_arguments &a, stage_clock *clock) {
+  const output_format *format = output_format_for(a.output);
+  if (!format)
+    return say(EXIT_IO, "cannot write %s: no saver for its extension",
+               a.output.c_str());
+  const char *in_name = a.input.c_str();
+
+  // Everything the file declares is checked before GEGL starts or a pixel
+  // is decoded.
+  input_file in;
+  std::string why;
+  if (!input_open(&in, a.input, &why))
+    return say(EXIT_IO, "cannot read %s: %s", in_name, why.c_str());
+  image_header header;
+  if (image_header_read(
+          reinterpret_cast<const unsigned char *>(g_mapped_file_get_contents(in.mapped)),
+          g_mapped_file_get_length(in.mapped), &header, &why) != HEADER_OK)
+    return say(EXIT_IO, "cannot read %s: %s", in_name, why.c_str());
+  why = input_limit_check(header, a.max_pixels);
+  if (!why.empty()) return say(EXIT_IO, "will not read %s: %s", in_name, why.c_str());
+
+  const GeglRectangle extent = {0, 0, int(header.width), int(header.height)};
+  warp_vals vals{};
+  fill_vals(&vals, a, extent);
+  // The part of the destination rendered: its whole box, or for --rectify
+  // the upright rectangle alone, which is then the whole output.
+  GeglRectangle box{};
+  if (a.rectify) {
+    std::string report, error;
+    if (!cli_rectify_settings(a, extent, &vals, &box, &report, &error))
+      return say(EXIT_ARGUMENTS, "%s", error.c_str());
+    if (!a.quiet) std::printf("tessaform-warp: %s\n", report.c_str());
+  }
+  if (const char *refusal = warp_vals_check(&vals))
+    return say(EXIT_ARGUMENTS, "%s", refusal);
+  if (!a.rectify) box = warp_destination_box(&vals);
+  const GeglRectangle out_rect =
+      a.mode == OUTPUT_CROP || a.rectify ? box : extent;
+  why = output_limit_check(*format, out_rect.width, out_rect.height,
+                           header.bytes_per_pixel);
+  if (!why.empty())
+    return say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
+
+  run_sizes sizes{};
+  sizes.input_pixels = header.width * header.height;
+  sizes.input_bytes_per_pixel = header.bytes_per_pixel;
+  sizes.warp_bytes_per_pixel = header.bytes_per_pixel;
+  sizes.destination_pixels = int64_t(box.width) * box.height;
+  sizes.output_pixels = int64_t(out_rect.width) * out_rect.height;
+  sizes.output_width = out_rect.width;
+  sizes.alpha_copy = a.mode == OUTPUT_OVER;
+  sizes.anti_aliasing = a.anti_aliasing != 0;
+  sizes.strips = format->strips;
+  sizes.strip_rows = STRIP_ROWS;
+  sizes.saver_bytes_per_pixel = format->saver_bytes_per_pixel;
+  const int64_t need = run_memory_need(sizes);
+  const int64_t available = run_memory_available();
+  if (available >= 0 && need > available)
+    return say(EXIT_IO, "not enough memory: the run needs about %s, %s is "
+               "available", memory_text(need).c_str(),
+               memory_text(available).c_str());
+
+  clock->mark("checks");
+  gegl_session gegl;
+  clock->mark("GEGL start");
+  if (!format->strips && !gegl_has_operation(format->saver))
+    return say(EXIT_IO, "cannot write %s: GEGL has no %s saver here",
+               a.output.c_str(), format->name);
+  gegl_ref<GeglBuffer> input(load(in, header, &why));
+  if (!input.get())
+    return say(EXIT_IO, "cannot read %s: %s", in_name, why.c_str());
+  clock->mark("decode");
+
+  const Babl *in_format = gegl_buffer_get_format(input.get());
+  // Over an input without alpha, the warp runs on a copy with alpha, so that
+  // the pixels around the quadrangle stay clear instead of black.
+  gegl_ref<GeglBuffer> source(GEGL_BUFFER(g_object_ref(input.get())));
+  if (a.mode == OUTPUT_OVER && !babl_format_has_alpha(in_format)) {
+    source.reset(gegl_buffer_new(&extent, format_with_alpha(in_format)));
+    gegl_buffer_copy(input.get(), &extent, GEGL_ABYSS_NONE, source.get(),
+                     &extent);
+  }
+
+  output_file output;
+  if (!output_file_open(&output, a.output, &why))
+    return say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
+  progress_state progress;
+  progress.start = std::chrono::steady_clock::now();
+  const bool show = !a.quiet && isatty(STDERR_FILENO);
+  warp_render_options options{0, a.threads};
+  options.parallel_io = 1;  // the tool's own buffers: workers read and write
+  warp_job job{};
+  job.input = input.get();
+  job.source = source.get();
+  job.extent = extent;
+  job.box = box;
+  job.out_rect = out_rect;
+  job.over = a.mode == OUTPUT_OVER;
+  job.vals = &vals;
+  job.options = &options;
+  job.progress = show ? progress_to_terminal : nullptr;
+  job.progress_data = &progress;
+  // 8-bit input stays at 8 bits; deeper input gets 16.
+  job.deep = babl_format_get_bytes_per_pixel(in_format) /
+                 babl_format_get_n_components(in_format) > 1;
+  int status = 0;
+  if (format->strips) {
+    strip_times times;
+    const strip_result r = strip_pipeline_png(job, output.fd, &why, &times);
+    char detail[96];
+    g_snprintf(detail, sizeof detail,
+               " (of it: warp and conversion %.3f s, encoding %.3f s)",
+               times.render, times.encode);
+    clock->mark("warp and encode in strips", detail);
+    if (r == STRIPS_REFUSED)
+      status = say(EXIT_ARGUMENTS, "the warp was refused");
+    else if (r == STRIPS_NO_MEMORY)
+      status = say(EXIT_IO, "not enough memory for the warp");
+    else if (r == STRIPS_WRITE_FAILED)
+      status = say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
+  } else {
+    status = render_whole(a, job, *format, output, clock);
+  }
+  if (status == 0 && !output_file_commit(&output, &why))
+    status = say(EXIT_IO, "cannot write %s: %s", a.output.c_str(), why.c_str());
+  if (status != 0) output_file_discard(&output);
+  clock->mark("rename");
+  return status;
 }
 
 }  // namespace
@@ -304,17 +456,12 @@ int main(int argc, char **argv) {
     std::fputs(cli_usage(), stdout);
     return 0;
   }
-  // babl's conversion cache costs most of a second to load and a short run
-  // gains nothing from it.
-  g_setenv("BABL_INHIBIT_CACHE", "1", FALSE);
-  // Tiles stay in memory: a swap file only costs time for one image.
-  g_setenv("GEGL_SWAP", "RAM", FALSE);
-  use_own_modules();
-  gegl_init(nullptr, nullptr);
-  // A failed load asks for a text operation to draw its message; the
-  // failure itself is reported below.
-  g_log_set_handler("GEGL", G_LOG_LEVEL_WARNING, ignore_message, nullptr);
-  const int status = run(args);
-  gegl_exit();
+  output_signals_install();
+  std::set_new_handler(new_failed);
+  g_log_set_handler("GLib", GLogLevelFlags(G_LOG_LEVEL_ERROR | G_LOG_FLAG_FATAL),
+                    glib_fatal, nullptr);
+  stage_clock clock;
+  const int status = run(args, &clock);
+  if (args.times) clock.print();
   return status;
 }

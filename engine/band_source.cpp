@@ -9,13 +9,14 @@
 
 namespace {
 
+// Several threads may read at once.
 void count_read(render_job &job, bool by_tiles, int64_t tiles) {
   if (!job.reads) return;
   if (by_tiles) {
-    ++job.reads->bands_by_tiles;
-    job.reads->tiles += tiles;
+    __atomic_fetch_add(&job.reads->bands_by_tiles, 1, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&job.reads->tiles, tiles, __ATOMIC_RELAXED);
   } else {
-    ++job.reads->bands_by_rows;
+    __atomic_fetch_add(&job.reads->bands_by_rows, 1, __ATOMIC_RELAXED);
   }
 }
 

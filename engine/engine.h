@@ -42,6 +42,9 @@ struct warp_render_options {
   int32_t threads;          // fast path: render threads, 0 = cores, 1 = the
                             // calling thread only
   int32_t vector_level = 0;  // 0: the best the processor has; 1 SSE2, 2 AVX2
+  // Non-zero: the buffers are the process's own (not a host's proxy over a
+  // wire), so render threads may read and write them at once.
+  int32_t parallel_io = 0;
   // For tests: faults to inject, read counts to keep, and the side of the
   // tiles bands read as a power of two (1 to 6; 0 for GIMP's 64).
   warp_render_faults *faults = nullptr;

@@ -1,10 +1,18 @@
-// Anti-aliasing: each destination pixel that shrinks the source averages it
-// over the pixel's footprint, the parallelogram the Jacobian of the map
-// spans around the pixel's source position.
+// Anti-aliasing: each destination pixel where the map shrinks the source is
+// an elliptical weighted average. The pixel's radial filter, carried through
+// the map's Jacobian, covers an ellipse of the source, widened to at least
+// one source pixel across so that one filter both reconstructs and removes
+// what the destination cannot hold; the texels inside it are summed in
+// linear light, each weighted by the filter at its distance. Strong shrinks
+// read a reduced copy instead, chosen so that a bounded number of texels
+// lie across the ellipse.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "tessaform.h"
 
@@ -13,6 +21,13 @@ namespace {
 // Rounding leaves an identity's stretch a hair above one; such pixels must
 // stay today's single sample.
 constexpr double STRETCH_SLACK = 1e-6;
+
+// An ellipse's longer axis spans at most this many times the texels its
+// shorter one may: past it the level is coarser (blurring across) and the
+// cost per pixel stays bounded.
+constexpr int32_t ANISOTROPY_MAX = 8;
+// Texels of one row of an ellipse, at most.
+constexpr int32_t SPAN_MAX = FOOTPRINT_SAMPLES_MAX * ANISOTROPY_MAX + 2;
 
 // The partial derivatives of a bilinear quadrangle at (u, v).
 void quad_partials(const point q[4], double u, double v, point *du,
@@ -23,45 +38,298 @@ void quad_partials(const point q[4], double u, double v, point *du,
                   point_scale(point_from2(q[1], q[2]), u));
 }
 
-int32_t samples_along(double length) {
-  const double n = std::ceil(length - STRETCH_SLACK);
-  return int32_t(std::min<double>(FOOTPRINT_SAMPLES_MAX, std::max(1.0, n)));
+// The ellipse the destination pixel's unit circle maps to, its semi-axes
+// widened to one source pixel at least: source pixels per destination
+// pixel along its axes.
+struct ellipse {
+  point axis;    // unit vector along the longer axis
+  double major;  // >= minor >= 1
+  double minor;
+};
+
+ellipse ellipse_of(const footprint &f) {
+  // The eigenvectors of J J^T are the ellipse's axes, its eigenvalues their
+  // squared lengths.
+  const double xx = f.along_x.x * f.along_x.x + f.along_y.x * f.along_y.x;
+  const double xy = f.along_x.x * f.along_x.y + f.along_y.x * f.along_y.y;
+  const double yy = f.along_x.y * f.along_x.y + f.along_y.y * f.along_y.y;
+  const double mean = 0.5 * (xx + yy);
+  const double half = 0.5 * (xx - yy);
+  const double spread = std::sqrt(half * half + xy * xy);
+  const double large = mean + spread, small = std::max(mean - spread, 0.0);
+  // Of the two forms of the eigenvector, the longer one is the better
+  // conditioned; a circle takes any axis.
+  point v = point_init(large - yy, xy);
+  const point other = point_init(xy, large - xx);
+  if (point_length(other) > point_length(v)) v = other;
+  const double length = point_length(v);
+  ellipse e;
+  e.axis = length > 0 ? point_scale(v, 1.0 / length) : point_init(1, 0);
+  e.major = std::max(1.0, std::sqrt(large));
+  e.minor = std::max(1.0, std::sqrt(small));
+  return e;
 }
 
+// The ellipse on one level, in its texels: q(dx, dy) = a dx^2 + b dx dy +
+// c dy^2 is the squared distance, in destination pixels, of the texel
+// offset (dx, dy) from the centre (cx, cy); texel i's centre is i + 0.5.
+struct level_ellipse {
+  double a, b, c;
+  double cx, cy;
+  double reach_x, reach_y;  // half extents of q <= radius^2
+};
 
-// Bilinear on one reduced level, its edge texels repeated.
-void mip_sample(const source_mip *m, int32_t k, double sx, double sy,
-                float *out) {
-  const mip_level &lv = m->level[k];
-  const double scale = double(int64_t(1) << k);
-  const double fx = (sx - m->x0) / scale - 0.5, fy = (sy - m->y0) / scale - 0.5;
-  const double x0f = std::floor(fx), y0f = std::floor(fy);
-  const float tx = float(fx - x0f), ty = float(fy - y0f);
-  auto clamp = [](double v, int32_t size) {
-    return v < 0.0 ? 0 : v >= size - 1 ? size - 1 : int32_t(v);
+level_ellipse level_ellipse_of(const ellipse &e, double radius, int32_t k,
+                               double sx, double sy, int32_t x0, int32_t y0) {
+  const double side = double(int64_t(1) << k);
+  // Within a texel at least, and within a row of SPAN_MAX texels: the level
+  // holds the rest.
+  const double limit = (SPAN_MAX - 2) / (2 * radius);
+  const double major = std::clamp(e.major / side, 1.0, limit);
+  const double minor = std::clamp(e.minor / side, 1.0, major);
+  const double ux = e.axis.x, uy = e.axis.y;
+  const double p = 1 / (major * major), r = 1 / (minor * minor);
+  // Q = u u^T / major^2 + w w^T / minor^2 with w the perpendicular (-uy, ux);
+  // its inverse M = u u^T major^2 + w w^T minor^2 bounds the ellipse.
+  level_ellipse l;
+  l.a = ux * ux * p + uy * uy * r;
+  l.b = 2 * ux * uy * (p - r);
+  l.c = uy * uy * p + ux * ux * r;
+  l.reach_x = radius * std::sqrt(ux * ux * major * major + uy * uy * minor * minor);
+  l.reach_y = radius * std::sqrt(uy * uy * major * major + ux * ux * minor * minor);
+  l.cx = (sx - x0) / side;
+  l.cy = (sy - y0) / side;
+  return l;
+}
+
+// The level whose texels put at most FOOTPRINT_SAMPLES_MAX across the
+// ellipse's shorter axis (and ANISOTROPY_MAX times that along the longer).
+int32_t level_for(const ellipse &e, double radius) {
+  const double across = 2 * radius * e.minor / FOOTPRINT_SAMPLES_MAX;
+  const double along =
+      2 * radius * e.major / (FOOTPRINT_SAMPLES_MAX * ANISOTROPY_MAX);
+  int32_t k = 0;
+  for (double need = std::max(across, along); need > 1 && k < MIP_LEVELS_MAX;
+       need *= 0.5)
+    ++k;
+  return k;
+}
+
+struct ewa_sum {
+  float value[CHANNELS_MAX];
+  float weight;
+};
+
+// The filter's weight at squared distance q.
+inline float filter_weight(const radial_filter &f, float q) {
+  const float at = q * f.index_scale;
+  return f.weight[at < float(RADIAL_FILTER_ENTRIES)
+                      ? int32_t(std::max(at, 0.0f))
+                      : RADIAL_FILTER_ENTRIES];
+}
+
+// One row of an ellipse: q(x) = (a dx + beta) dx + gamma with dx = x +
+// shift, each texel's own (no chain of additions from one to the next).
+struct row_form {
+  float a, beta, gamma, shift;
+  float q(int32_t x) const {
+    const float dx = float(x) + shift;
+    return (a * dx + beta) * dx + gamma;
+  }
+};
+
+// Texels x0..x1 of a row, whose weights are those of the texels `first`..
+// `last` inside the level plus, on the edge texels, `left` and `right`:
+// the weights of the ellipse's texels past the level's edges, which repeat
+// them.
+struct row_span {
+  int32_t x0, x1;
+  int32_t first, last;
+  float left, right;
+};
+
+// Adds a row's weighted texels and their weights, one texel at a time.
+template <int32_t TEXEL>
+void ewa_row(const radial_filter &f, const row_form &form, const row_span &s,
+             const float *row, ewa_sum *sum) {
+  float value[TEXEL] = {}, weight = 0.0f;
+  auto add = [&](int32_t x, float w) {
+    const float *t = row + size_t(x - s.x0) * TEXEL;
+    for (int32_t c = 0; c < TEXEL; ++c) value[c] += w * t[c];
+    weight += w;
   };
-  const int32_t xa = clamp(x0f, lv.width), xb = clamp(x0f + 1, lv.width);
-  const int32_t ya = clamp(y0f, lv.height), yb = clamp(y0f + 1, lv.height);
-  const int32_t n = m->channels;
-  const float *r0 = lv.data + size_t(ya) * size_t(lv.width) * size_t(n);
-  const float *r1 = lv.data + size_t(yb) * size_t(lv.width) * size_t(n);
-  for (int32_t c = 0; c < n; ++c) {
-    const float top = r0[xa * n + c] + tx * (r0[xb * n + c] - r0[xa * n + c]);
-    const float bottom =
-        r1[xa * n + c] + tx * (r1[xb * n + c] - r1[xa * n + c]);
-    out[c] = top + ty * (bottom - top);
+  for (int32_t x = s.first; x <= s.last; ++x) add(x, filter_weight(f, form.q(x)));
+  if (s.left != 0.0f) add(s.x0, s.left);
+  if (s.right != 0.0f) add(s.x1, s.right);
+  for (int32_t c = 0; c < TEXEL; ++c) sum->value[c] += value[c];
+  sum->weight += weight;
+}
+
+#if defined(__SSE2__)
+// Four texels at a time: their weights side by side, each lane doing the
+// scalar arithmetic, then each texel's four channels side by side. Lanes
+// past the row's end weigh nothing and read its last texel.
+template <>
+void ewa_row<4>(const radial_filter &f, const row_form &form,
+                const row_span &s, const float *row, ewa_sum *sum) {
+  const __m128 a = _mm_set1_ps(form.a), beta = _mm_set1_ps(form.beta),
+               gamma = _mm_set1_ps(form.gamma), shift = _mm_set1_ps(form.shift),
+               scale = _mm_set1_ps(f.index_scale),
+               top = _mm_set1_ps(float(RADIAL_FILTER_ENTRIES));
+  const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+  __m128 even = _mm_setzero_ps(), odd = _mm_setzero_ps(),
+         weights = _mm_setzero_ps();
+  // (A row wholly past the level's left edge has last < x0 and no lanes.)
+  const float *end = row + size_t(std::max(s.last - s.x0, 0)) * 4;
+  for (int32_t x = s.first; x <= s.last; x += 4) {
+    const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x), lanes);
+    const __m128 dx = _mm_add_ps(_mm_cvtepi32_ps(xs), shift);
+    const __m128 q = _mm_add_ps(
+        _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a, dx), beta), dx), gamma);
+    const __m128 at = _mm_min_ps(
+        _mm_max_ps(_mm_mul_ps(q, scale), _mm_setzero_ps()), top);
+    alignas(16) int32_t index[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(index), _mm_cvttps_epi32(at));
+    const int32_t past = x + 3 - s.last;  // lanes past the row's end
+    const float w0 = f.weight[index[0]];
+    // Lanes past the end weigh nothing; they read the last texel, weighed
+    // in its own lane, so an infinite one is infinite either way.
+    const float w1 = past < 3 ? f.weight[index[1]] : 0.0f;
+    const float w2 = past < 2 ? f.weight[index[2]] : 0.0f;
+    const float w3 = past < 1 ? f.weight[index[3]] : 0.0f;
+    const float *t = row + size_t(x - s.x0) * 4;
+    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(w0), _mm_loadu_ps(t)));
+    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(w1),
+                                     _mm_loadu_ps(std::min(t + 4, end))));
+    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(w2),
+                                       _mm_loadu_ps(std::min(t + 8, end))));
+    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(w3),
+                                     _mm_loadu_ps(std::min(t + 12, end))));
+    weights = _mm_add_ps(weights, _mm_set_ps(w3, w2, w1, w0));
+  }
+  // Only where the ellipse passes an edge: a weight of zero times an
+  // infinite float sample would make the sum NaN.
+  if (s.left != 0.0f)
+    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(s.left), _mm_loadu_ps(row)));
+  if (s.right != 0.0f)
+    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(s.right),
+                                     _mm_loadu_ps(row + size_t(s.x1 - s.x0) * 4)));
+  alignas(16) float w[4];
+  _mm_store_ps(w, weights);
+  _mm_storeu_ps(sum->value, _mm_add_ps(_mm_loadu_ps(sum->value),
+                                       _mm_add_ps(even, odd)));
+  sum->weight += (w[0] + w[1]) + (w[2] + w[3]) + (s.left + s.right);
+}
+#endif
+
+// Texel rows of one level held in memory.
+struct level_rows {
+  const float *data;
+  int32_t texel;
+  int32_t width, height;
+
+  const float *row(int32_t y, int32_t x0, int32_t, float *) const {
+    return data + (size_t(y) * size_t(width) + size_t(x0)) * size_t(texel);
+  }
+};
+
+// Level 0 when it is not held: rows of the source box converted as they
+// are read, from memory where the render holds it, else from GEGL.
+struct source_rows {
+  const warp *w;
+  const interpolation *in;
+  const light_curve *light;
+  int32_t width, height;
+  unsigned char *bytes;  // SPAN_MAX pixels
+
+  // Texels x0..x1 of row y (inside the box) into `out`.
+  const float *row(int32_t y, int32_t x0, int32_t x1, float *out) const {
+    const bounds *sb = w->src->bounds;
+    const int32_t ix = sb->x0 + x0, iy = sb->y0 + y, n = x1 - x0 + 1;
+    const unsigned char *p = nullptr;
+    const source_pixels *mem = in->memory;
+    if (mem && !mem->tiles && iy >= mem->y0 && iy < mem->y0 + mem->height &&
+        ix >= mem->x0 && ix + n <= mem->x0 + mem->width) {
+      const size_t r = size_t(iy - mem->y0);
+      const unsigned char *start =
+          mem->rows ? mem->rows[r]
+                    : mem->data + r * size_t(mem->width) * size_t(mem->bpp);
+      if (start) p = start + size_t(ix - mem->x0) * size_t(mem->bpp);
+    }
+    if (!p) {
+      const GeglRectangle rect = {ix - in->offset_x, iy - in->offset_y, n, 1};
+      gegl_buffer_get(w->gegl_buffer, &rect, 1.0, w->format, bytes,
+                      GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+      p = bytes;
+    }
+    light_decode(light, p, n, out);
+    return out;
+  }
+};
+
+inline int32_t floor_int(double v) {
+  const int32_t i = int32_t(v);
+  return i - (v < i);
+}
+
+inline int32_t ceil_int(double v) {
+  const int32_t i = int32_t(v);
+  return i + (v > i);
+}
+
+// Adds the weighted texels of the ellipse `e` on a level of `rows`; texels
+// past the level's edges repeat its edge texels.
+template <int32_t TEXEL, typename Rows>
+void ewa_level(const level_ellipse &e, const Rows &rows, ewa_sum *sum) {
+  const radial_filter &filter = radial_filter_get();
+  // Row y (dy from the centre) holds the texels within `half` of
+  // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' halves come
+  // first: their square roots do not wait on one another.
+  const double slope = -e.b / (2 * e.a);
+  const double reach2 = double(filter.radius) * filter.radius / e.a;
+  const double narrowing = (4 * e.a * e.c - e.b * e.b) / (4 * e.a * e.a);
+  const int32_t y_first = ceil_int(e.cy - e.reach_y - 0.5);
+  const int32_t y_last = std::min(floor_int(e.cy + e.reach_y - 0.5),
+                                  y_first + SPAN_MAX - 1);
+  double half[SPAN_MAX];
+  for (int32_t y = y_first; y <= y_last; ++y) {
+    const double dy = y + 0.5 - e.cy;
+    const double half2 = reach2 - narrowing * dy * dy;
+    half[y - y_first] = half2 >= 0 ? std::sqrt(half2) : -1.0;
+  }
+  float texels[SPAN_MAX * CHANNELS_MAX];
+  for (int32_t y = y_first; y <= y_last; ++y) {
+    const double h = half[y - y_first];
+    if (h < 0) continue;
+    const double dy = y + 0.5 - e.cy;
+    const double middle = e.cx + slope * dy - 0.5;
+    const int32_t x_first = ceil_int(middle - h), x_last = floor_int(middle + h);
+    if (x_first > x_last) continue;
+    const row_form form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
+                           float(0.5 - e.cx)};
+    row_span span = {std::clamp(x_first, 0, rows.width - 1),
+                     std::clamp(x_last, 0, rows.width - 1),
+                     std::max(x_first, 0), std::min(x_last, rows.width - 1),
+                     0.0f, 0.0f};
+    for (int32_t x = x_first; x < std::min(x_last + 1, 0); ++x)
+      span.left += filter_weight(filter, form.q(x));
+    for (int32_t x = std::max(x_first, rows.width); x <= x_last; ++x)
+      span.right += filter_weight(filter, form.q(x));
+    const float *row = rows.row(std::clamp(y, 0, rows.height - 1), span.x0,
+                                span.x1, texels);
+    ewa_row<TEXEL>(filter, form, span, row, sum);
   }
 }
 
-// The reduced level a footprint samples: the finest on which 16 samples span
-// its longer side. Coarser levels picked by the shorter side (a texel across
-// it) blurred a zone plate shrunk 16x to 33 dB against 47 dB on this one,
-// for the same time.
-int32_t mip_level_for(const source_mip *m, const footprint &f) {
-  const double longest =
-      std::max(point_length(f.along_x), point_length(f.along_y));
-  int32_t k = int32_t(std::ceil(std::log2(longest / FOOTPRINT_SAMPLES_MAX)));
-  return std::max(1, std::min(k, m->levels));
+template <typename Rows>
+void ewa_any(int32_t texel, const level_ellipse &e, const Rows &rows,
+             ewa_sum *sum) {
+  switch (texel) {
+    case 1: ewa_level<1>(e, rows, sum); break;
+    case 2: ewa_level<2>(e, rows, sum); break;
+    case 3: ewa_level<3>(e, rows, sum); break;
+    default: ewa_level<4>(e, rows, sum); break;
+  }
 }
 
 // The footprint's longest stretch from its two columns.
@@ -102,189 +370,71 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
   footprint f;
   if (!footprint_at(w, cx, cy, &f) || f.major <= 1.0 + STRETCH_SLACK)
     return false;
-  const source_mip *m = w->mip;
-  const double len_x = point_length(f.along_x), len_y = point_length(f.along_y);
-  const bool reduced =
-      m && m->levels > 0 && std::max(len_x, len_y) > FOOTPRINT_SAMPLES_MAX;
-  const int32_t k = reduced ? mip_level_for(m, f) : 0;
-  const double scale = double(int64_t(1) << k);
-  const int32_t nx = samples_along(len_x / scale);
-  const int32_t ny = samples_along(len_y / scale);
-  // Nearest's point samples of fine detail do not average out at one per
-  // source pixel (a checkerboard stays 40 levels off grey at 4x, 15 even at
-  // four per pixel): its shrinking pixels take linear samples.
-  const interpolation_values values =
-      in->values ? in->values : interpolation_values_linear;
-
-  const buffer *b = in->current;
-  const int32_t channels = b->channels;
+  const footprint_context *fc = w->footprint;
+  const light_curve *light = &fc->light;
+  const source_mip *m = &fc->mip;
   const bounds *sb = w->src->bounds;
-  const double lo_x = double(sb->x0) - BUFFER_MAX_SIZE,
-               hi_x = double(sb->x1) + BUFFER_MAX_SIZE,
-               lo_y = double(sb->y0) - BUFFER_MAX_SIZE,
-               hi_y = double(sb->y1) + BUFFER_MAX_SIZE;
-  float sum[CHANNELS_MAX] = {};
-  for (int32_t j = 0; j < ny; ++j) {
-    const double t = (j + 0.5) / ny - 0.5;
-    for (int32_t i = 0; i < nx; ++i) {
-      const double s = (i + 0.5) / nx - 0.5;
-      // A footprint can reach far past the source (a tiny destination of a
-      // huge quadrangle): beyond a window's width every tap repeats the
-      // edge, so positions are held there, inside int32's range.
-      const double px = std::clamp(sx + s * f.along_x.x + t * f.along_y.x,
-                                   lo_x, hi_x);
-      const double py = std::clamp(sy + s * f.along_x.y + t * f.along_y.y,
-                                   lo_y, hi_y);
-      float value[CHANNELS_MAX];
-      if (reduced)
-        mip_sample(m, k, px, py, value);
-      else if (values == interpolation_values_linear)
-        interpolation_get_weighted_linear(in, float(px), float(py), value);
-      else
-        interpolation_get_weighted(in, values, float(px), float(py), value);
-      for (int32_t c = 0; c < channels; ++c) sum[c] += value[c];
-    }
+  if (sb->width <= 0 || sb->height <= 0) return false;
+  const ellipse e = ellipse_of(f);
+  const double radius = radial_filter_get().radius;
+  const int32_t k = std::min(level_for(e, radius), m->levels);
+  const level_ellipse le = level_ellipse_of(e, radius, k, sx, sy, sb->x0, sb->y0);
+  ewa_sum sum = {};
+  if (m->level[k].data) {
+    const level_rows rows = {m->level[k].data, light->texel, m->level[k].width,
+                             m->level[k].height};
+    ewa_any(light->texel, le, rows, &sum);
+  } else {
+    unsigned char bytes[SPAN_MAX * SAMPLE_MAX_BYTES];
+    const source_rows rows = {w, in, light, sb->width, sb->height, bytes};
+    ewa_any(light->texel, le, rows, &sum);
   }
-  // Equal weights: against an average over each pixel's exact footprint a
-  // tent over +-1 pixel scored 32 dB on a zone plate shrunk 4x, equal
-  // weights 40 dB.
-  const float share = 1.0f / float(nx * ny);
-  float out[CHANNELS_MAX];
-  for (int32_t c = 0; c < channels; ++c) out[c] = sum[c] * share;
-  const int32_t alpha = in->current->alpha;
-  if (alpha >= 0) {
-    const float a = out[alpha];
-    for (int32_t c = 0; c < channels; ++c)
-      if (c != alpha) out[c] = a > 0.0f ? out[c] / a : 0.0f;
+  if (!(sum.weight > 0.0f)) return false;
+  float texel[CHANNELS_MAX];
+  for (int32_t c = 0; c < light->texel; ++c) texel[c] = sum.value[c] / sum.weight;
+  if (light->alpha >= 0) {
+    const float a = texel[light->alpha];
+    for (int32_t c = 0; c < light->alpha; ++c)
+      texel[c] = a > 0.0f ? texel[c] / a : 0.0f;
   }
-  sample_store(in->current, w->unbounded, out, 1, pixel);
+  float encoded[CHANNELS_MAX];
+  light_encode(light, texel, encoded);
+  sample_store(in->current, w->unbounded, encoded, 1, pixel);
   return true;
 }
 
-// ---------------------------------------------------------- reduced copies
+namespace {
 
-bool source_mip_needed(const warp *w) {
+// Whether some destination pixel's ellipse wants a reduced level, judged on
+// a grid: the Jacobian varies smoothly over a bilinear map. A pixel the
+// grid misses reads the finest level there is.
+bool mip_wanted(const warp *w) {
   const bounds *db = w->dst->bounds;
   if (db->width <= 0 || db->height <= 0) return false;
-  // The Jacobian varies smoothly over a bilinear map: a grid finds where it
-  // shrinks most.
+  const double radius = radial_filter_get().radius;
   constexpr int32_t GRID = 33;
-  for (int32_t j = 0; j < GRID; ++j)
-    for (int32_t i = 0; i < GRID; ++i) {
-      const double x = db->x0 + (i + 0.5) * db->width / GRID;
-      const double y = db->y0 + (j + 0.5) * db->height / GRID;
+  for (int32_t j = 0; j <= GRID; ++j)
+    for (int32_t i = 0; i <= GRID; ++i) {
+      const double x = db->x0 + double(i) * db->width / GRID;
+      const double y = db->y0 + double(j) * db->height / GRID;
       footprint f;
-      if (!region_inside_at(w->dst, x, y) || !footprint_at(w, x, y, &f))
-        continue;
-      if (std::max(point_length(f.along_x), point_length(f.along_y)) >
-          FOOTPRINT_SAMPLES_MAX)
+      if (region_inside_at(w->dst, x, y) && footprint_at(w, x, y, &f) &&
+          level_for(ellipse_of(f), radius) > 0)
         return true;
     }
   return false;
 }
 
-namespace {
-
-// One source row as floats, colour weighted by alpha in the cells' scale.
-void row_weighted(const warp *w, const unsigned char *bytes, int32_t width,
-                  int32_t channels, float *out) {
-  const int32_t alpha = w->has_alpha ? channels - 1 : -1;
-  for (int32_t x = 0; x < width; ++x) {
-    float *cell = out + size_t(x) * size_t(channels);
-    const unsigned char *p = bytes + size_t(x) * size_t(w->bpp);
-    if (w->sample == SAMPLE_U8)
-      for (int32_t c = 0; c < channels; ++c) cell[c] = p[c];
-    else
-      sample_cell_values(w->sample, channels, p, cell);
-    if (alpha >= 0)
-      for (int32_t c = 0; c < alpha; ++c) cell[c] *= cell[alpha];
-  }
-}
-
-// Averages up to 2 x 2 texels of `from` into each texel of `to`; an odd
-// last row or column averages what it has.
-void level_reduce(const mip_level &from, int32_t channels, mip_level &to,
-                  float *data) {
-  for (int32_t y = 0; y < to.height; ++y)
-    for (int32_t x = 0; x < to.width; ++x) {
-      float *cell = data + (size_t(y) * size_t(to.width) + size_t(x)) * size_t(channels);
-      const int32_t x1 = std::min(2 * x + 1, from.width - 1);
-      const int32_t y1 = std::min(2 * y + 1, from.height - 1);
-      const float share = 1.0f / float((x1 - 2 * x + 1) * (y1 - 2 * y + 1));
-      for (int32_t c = 0; c < channels; ++c) {
-        float s = 0.0f;
-        for (int32_t yy = 2 * y; yy <= y1; ++yy)
-          for (int32_t xx = 2 * x; xx <= x1; ++xx)
-            s += from.data[(size_t(yy) * size_t(from.width) + size_t(xx)) *
-                               size_t(channels) + size_t(c)];
-        cell[c] = s * share;
-      }
-    }
-  to.data = data;
-}
-
 }  // namespace
 
-bool source_mip_build(source_mip *m, const warp *w) {
-  *m = source_mip{};
-  const bounds *sb = w->src->bounds;
-  if (sb->width < 2 || sb->height < 2) return false;
-  const int32_t channels = w->sample == SAMPLE_U8 ? w->bpp : w->channels;
-  int32_t widths[MIP_LEVELS_MAX + 1], heights[MIP_LEVELS_MAX + 1];
-  size_t total = 0;
-  int32_t levels = 0;
-  for (int32_t wd = sb->width, ht = sb->height;
-       (wd > 1 || ht > 1) && levels < MIP_LEVELS_MAX;) {
-    wd = (wd + 1) / 2;
-    ht = (ht + 1) / 2;
-    ++levels;
-    widths[levels] = wd;
-    heights[levels] = ht;
-    total += size_t(wd) * size_t(ht) * size_t(channels);
-  }
-  // Two source rows at a time, read and weighted, then the first reduction.
-  const size_t row_floats = size_t(sb->width) * size_t(channels);
-  const size_t row_bytes = size_t(sb->width) * size_t(w->bpp);
-  m->storage = static_cast<float *>(
-      std::malloc(sizeof(float) * (total + 2 * row_floats) + 2 * row_bytes));
-  if (!m->storage) return false;
-  float *rows = m->storage + total;
-  unsigned char *bytes = reinterpret_cast<unsigned char *>(rows + 2 * row_floats);
-
-  m->levels = levels;
-  m->channels = channels;
-  m->x0 = sb->x0;
-  m->y0 = sb->y0;
-  float *next = m->storage;
-  for (int32_t k = 1; k <= levels; ++k) {
-    m->level[k].width = widths[k];
-    m->level[k].height = heights[k];
-    m->level[k].data = next;
-    next += size_t(widths[k]) * size_t(heights[k]) * size_t(channels);
-  }
-  for (int32_t y = 0; y < heights[1]; ++y) {
-    const int32_t n = std::min(2, sb->height - 2 * y);
-    const GeglRectangle rect = {sb->x0 - w->source_extent.x0,
-                                sb->y0 + 2 * y - w->source_extent.y0,
-                                sb->width, n};
-    gegl_buffer_get(w->gegl_buffer, &rect, 1.0, w->format, bytes,
-                    GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-    for (int32_t r = 0; r < n; ++r)
-      row_weighted(w, bytes + size_t(r) * row_bytes, sb->width, channels,
-                   rows + size_t(r) * row_floats);
-    const mip_level strip = {rows, sb->width, n};
-    mip_level one = {nullptr, widths[1], 1};
-    level_reduce(strip, channels, one,
-                 const_cast<float *>(m->level[1].data) +
-                     size_t(y) * size_t(widths[1]) * size_t(channels));
-  }
-  for (int32_t k = 2; k <= levels; ++k)
-    level_reduce(m->level[k - 1], channels, m->level[k],
-                 const_cast<float *>(m->level[k].data));
-  return true;
+void footprint_context_init(footprint_context *fc, warp *w) {
+  light_curve_init(&fc->light, w);
+  fc->mip = source_mip{};
+  if (mip_wanted(w)) source_mip_build(&fc->mip, w, &fc->light);
+  w->footprint = fc;
 }
 
-void source_mip_free(source_mip *m) {
-  std::free(m->storage);
-  *m = source_mip{};
+void footprint_context_free(footprint_context *fc, warp *w) {
+  w->footprint = nullptr;
+  source_mip_free(&fc->mip);
 }

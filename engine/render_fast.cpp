@@ -137,7 +137,15 @@ void render_worker(render_job *job) {
       slot->state = SLOT_CLAIMED;
     }
     band_positions(*job, slot);
-    if (!job->whole) {
+    if (!job->whole && job->parallel_io) {
+      band_reach(*job, slot);
+      if (!band_source(*job, job->proto, *slot)) {
+        std::lock_guard<std::mutex> hold(job->lock);
+        job->failed = true;
+        job->wake.notify_all();
+        return;
+      }
+    } else if (!job->whole) {
       band_reach(*job, slot);
       std::unique_lock<std::mutex> hold(job->lock);
       slot->state = SLOT_NEEDS_SOURCE;
@@ -147,9 +155,15 @@ void render_worker(render_job *job) {
       if (job->failed) return;
     }
     render_band(*job, &in, *slot);
+    if (job->parallel_io) band_write(*job, *slot);
     {
       std::lock_guard<std::mutex> hold(job->lock);
-      slot->state = SLOT_DONE;
+      if (job->parallel_io) {
+        slot->state = SLOT_FREE;
+        ++job->written;
+      } else {
+        slot->state = SLOT_DONE;
+      }
     }
     job->wake.notify_all();
   }
@@ -183,6 +197,26 @@ bool serve_workers(render_job &job, const interpolation *in) {
   int64_t reported = 0;
   std::unique_lock<std::mutex> hold(job.lock);
   while (written < job.band_count && !job.failed) {
+    if (job.parallel_io) {
+      // The workers read and write; this thread reports progress.
+      job.wake.wait_for(hold, std::chrono::milliseconds(20), [&] {
+        return job.failed || job.written == job.band_count ||
+               job.pixels_done.load() - reported >= job.report_step;
+      });
+      written = job.written;
+      const int64_t done = job.pixels_done.load();
+      // Move the mark even when nothing is reported, or the wait above
+      // returns at once forever and the workers never get the lock.
+      if (done - reported >= job.report_step) {
+        reported = done;
+        if (done < total && !job.failed) {
+          hold.unlock();
+          report_progress(job.w, static_cast<double>(done) / total);
+          hold.lock();
+        }
+      }
+      continue;
+    }
     band_slot *next = nullptr, *wanting = nullptr;
     job.wake.wait_for(hold, std::chrono::milliseconds(20), [&] {
       for (band_slot &s : job.slots) {
@@ -270,6 +304,7 @@ warp_status render_fast(warp *w, interpolation *in,
       {w->interpolation, w->sample,
        w->sample == SAMPLE_U8 ? w->bpp : w->channels, w->has_alpha != 0});
   job.faults = options ? options->faults : nullptr;
+  job.parallel_io = options && options->parallel_io;
   job.reads = options ? options->reads : nullptr;
   job.fetch = source_fetch_box(w->src->bounds);
   job.stride = size_t(job.width) * size_t(job.bpp);

@@ -115,6 +115,10 @@ struct render_job {
   int32_t band_count;
   std::vector<band_slot> slots;  // a bounded set, reused band after band
   int32_t next_band = 0;         // guarded by `lock`
+  // Workers read and write their bands themselves (the buffers allow it);
+  // `written` counts what they wrote, guarded by `lock`.
+  bool parallel_io = false;
+  int32_t written = 0;
   bool failed = false;           // guarded by `lock`: source memory ran out
   std::atomic<int64_t> pixels_done{0};
   int64_t report_step;  // pixels of work between progress reports

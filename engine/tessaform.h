@@ -310,7 +310,7 @@ struct warp {
   point c1;
   point e03;
   point e12;
-  const struct source_mip *mip;  // anti-aliasing's reduced copies, or null
+  const struct footprint_context *footprint;  // anti-aliasing's, or null
   // The part of the destination box rendered (image coordinates), and where
   // the destination buffer's pixel (0, 0) lies.
   GeglRectangle area;
@@ -346,44 +346,97 @@ struct footprint {
   double major;  // the largest singular value: the longest stretch
 };
 
-// Samples per axis at most before a reduced copy of the source is sampled.
-constexpr int32_t FOOTPRINT_SAMPLES_MAX = 16;
+// Texels across the shorter axis of a pixel's ellipse at most (about three
+// per destination pixel) before a reduced copy of the source is read. Half
+// as many cost a zone plate shrunk 4x, 8x and 32x 4, 4 and 2 dB; 16 gained
+// nothing, for up to twice the texels.
+constexpr int32_t FOOTPRINT_SAMPLES_MAX = 12;
 constexpr int32_t MIP_LEVELS_MAX = 24;
 
 // False where the map has no usable Jacobian at (x, y): the destination's
 // is singular there, or the result is not finite.
 bool footprint_at(const warp *w, double x, double y, footprint *f);
 
-// One box-reduced copy: texel (i, j) averages the 2^k x 2^k source pixels
-// from the source box's corner, colour weighted by alpha, as floats.
+// The radial filter of the elliptical average, by squared distance from
+// the centre in destination pixels: weight[i] covers squared distances
+// from i / index_scale, and weight[RADIAL_FILTER_ENTRIES] (beyond the
+// radius) is zero.
+constexpr int32_t RADIAL_FILTER_ENTRIES = 1024;
+struct radial_filter {
+  float radius;
+  float index_scale;
+  float weight[RADIAL_FILTER_ENTRIES + 1];
+};
+const radial_filter &radial_filter_get();
+
+// How the warp's samples reach linear light and come back: texels of one,
+// two or four floats (RGB gains an opaque alpha) in the linear
+// counterpart of the drawable's format, in its space; formats whose curve
+// is not known (or linear already) keep their values.
+constexpr int32_t LIGHT_GUESSES = 1024;
+struct light_curve {
+  int32_t channels;  // the warp's
+  int32_t colours;   // its channels but alpha
+  int32_t texel;     // floats per texel
+  int32_t alpha;     // alpha's index in a texel, -1 without alpha
+  int32_t sample;    // the warp's sample_type
+  const Babl *decode;  // the format to texels
+  const Babl *encode;  // texels to the format at float; null: as they are
+  // 8-bit: each byte's light per channel; per colour channel, the light
+  // from which code i + 1 is nearer than code i, and the code nearest to
+  // light g / LIGHT_GUESSES or just below it.
+  float bytes[CHANNELS_MAX][256];
+  float bounds[CHANNELS_MAX][256];
+  unsigned char guess[CHANNELS_MAX][LIGHT_GUESSES];
+};
+
+void light_curve_init(light_curve *l, const warp *w);
+// n pixels of the warp's format as texels, colour times alpha.
+void light_decode(const light_curve *l, const unsigned char *pixels,
+                  int32_t n, float *out);
+// One texel, colour not weighted, back to the drawable's own curve in the
+// scale sample_store takes.
+void light_encode(const light_curve *l, const float *texel, float *out);
+
+// The source box reduced 2^k times (level k from 1) as texels, colour times
+// alpha; texel (i, j) of level k is centred on the source position
+// (x0 + (i + 0.5) 2^k, y0 + (j + 0.5) 2^k). Level 0, the source itself, is
+// read where it lies.
 struct mip_level {
-  const float *data;  // `channels` floats per texel, rows one after another
+  const float *data;  // rows one after another; null for level 0
   int32_t width;
   int32_t height;
 };
 
-// Level k (from 1) reduces the source box by 2^k; built once per call, read
-// by every thread.
 struct source_mip {
   int32_t levels;  // levels built, level[1] .. level[levels]
-  int32_t channels;
   int32_t x0;  // the source box's corner, image coordinates
   int32_t y0;
   mip_level level[MIP_LEVELS_MAX + 1];
   float *storage;
 };
 
-// Whether some destination pixel shrinks beyond what direct sampling
-// covers, judged on a grid over the destination.
-bool source_mip_needed(const warp *w);
 // Reads the source box and reduces it; false (and nothing held) when the
 // memory cannot be had.
-bool source_mip_build(source_mip *m, const warp *w);
+bool source_mip_build(source_mip *m, const warp *w, const light_curve *l);
 void source_mip_free(source_mip *m);
 
+// What anti-aliasing reads, built once per call before either render path
+// runs and read by every thread; the reduced copies only when some pixel
+// shrinks far enough to read them.
+struct footprint_context {
+  light_curve light;
+  source_mip mip;
+};
+
+// Builds the context and hands it to the warp.
+void footprint_context_init(footprint_context *fc, warp *w);
+void footprint_context_free(footprint_context *fc, warp *w);
+
 // The anti-aliased pixel at destination centre (cx, cy), whose source
-// position is (sx, sy): the source averaged over the pixel's footprint.
-// False where the map does not shrink there: the single sample stands.
+// position is (sx, sy): the elliptical weighted average of the source
+// around it. False where the map does not shrink there: the single sample
+// stands.
 bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
                       float sx, float sy, unsigned char *pixel);
 

@@ -63,17 +63,15 @@ void render_straightforward(warp *w, interpolation *in) {
 
 warp_status warp_render(warp *w, interpolation *in,
                         const warp_render_options *options) {
-  // Built before either path so both sample the same copies.
-  source_mip mip{};
-  if (w->anti_aliasing && source_mip_needed(w) && source_mip_build(&mip, w))
-    w->mip = &mip;
+  // Built before either path so both read the same tables and copies.
+  footprint_context footprint{};
+  if (w->anti_aliasing) footprint_context_init(&footprint, w);
   warp_status status = WARP_SUCCESS;
   if (options && options->straightforward)
     render_straightforward(w, in);
   else
     status = render_fast(w, in, options);
-  w->mip = nullptr;
-  source_mip_free(&mip);
+  footprint_context_free(&footprint, w);
 
   buffer_free(in->current);
   if (status == WARP_SUCCESS) report_progress(w, 1.0);

@@ -1,5 +1,17 @@
 #include "dialog_parts.h"
 
+bool dialog_display_available() {
+  // GTK is asked by the call that only answers.
+  const gchar *name = gimp_display_name();
+  gchar *display = g_strdup_printf("--display=%s", name ? name : "");
+  gchar *args[] = {const_cast<gchar *>("tessaform"), display, nullptr};
+  int argc = name ? 2 : 1;
+  char **argv = args;
+  const bool ok = gtk_init_check(&argc, &argv);
+  g_free(display);
+  return ok;
+}
+
 GtkWidget *dialog_new(const char *title, const char *role, const char *help_id,
                       GtkWidget **box) {
   gimp_ui_init("tessaform", FALSE);

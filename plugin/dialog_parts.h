@@ -5,6 +5,9 @@
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
+// Whether GIMP's display can be opened: gimp_ui_init ends the process when
+// it cannot, so a dialog asks this first.
+bool dialog_display_available();
 // Starts GIMP's widgets and makes the dialog; `box` receives the column its
 // rows go into.
 GtkWidget *dialog_new(const char *title, const char *role, const char *help_id,

@@ -2,6 +2,10 @@
 // of the engine.
 #include "gimp_host.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,6 +55,63 @@ void warp_label(char *out, size_t size, const char *progress_name) {
   g_snprintf(text, sizeof text, "ERROR:\n%s", message);
   g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", text);
   std::exit(-1);
+}
+
+static unplaced_layers unplaced_read() {
+  unplaced_layers record{};
+  if (gimp_get_data_size(UNPLACED_LAYERS_DATA) == gint(sizeof record))
+    gimp_get_data(UNPLACED_LAYERS_DATA, &record);
+  return record;
+}
+
+static void unplaced_write(const unplaced_layers &record) {
+  gimp_set_data(UNPLACED_LAYERS_DATA, &record, sizeof record);
+}
+
+static bool process_ended(gint32 pid) {
+  return kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+// In a group, or at the top of its image's stack.
+static bool layer_placed(gint32 layer) {
+  if (gimp_item_get_parent(layer) != -1) return true;
+  const gint32 image = gimp_item_get_image(layer);
+  if (image == -1 || !gimp_image_is_valid(image)) return false;
+  gint n = 0;
+  gint *layers = gimp_image_get_layers(image, &n);
+  bool found = false;
+  for (gint i = 0; i < n && !found; ++i) found = layers[i] == layer;
+  g_free(layers);
+  return found;
+}
+
+void unplaced_layers_sweep() {
+  unplaced_layers record = unplaced_read();
+  bool changed = false;
+  for (unplaced_layer &e : record.entries) {
+    if (e.pid == 0 || !process_ended(e.pid)) continue;
+    if (gimp_item_is_valid(e.layer) && gimp_item_is_layer(e.layer) &&
+        !layer_placed(e.layer))
+      gimp_item_delete(e.layer);
+    e = unplaced_layer{};
+    changed = true;
+  }
+  if (changed) unplaced_write(record);
+}
+
+// Records `layer` as this process's unplaced layer, or with -1 forgets it.
+// With every entry taken by live processes, the layer goes unrecorded.
+static void unplaced_note(gint32 layer) {
+  unplaced_layers record = unplaced_read();
+  const gint32 self = gint32(getpid());
+  unplaced_layer *slot = nullptr;
+  for (unplaced_layer &e : record.entries)
+    if (e.pid == self) slot = &e;
+  for (unplaced_layer &e : record.entries)
+    if (!slot && e.pid == 0) slot = &e;
+  if (!slot) return;
+  *slot = layer == -1 ? unplaced_layer{} : unplaced_layer{self, layer};
+  unplaced_write(record);
 }
 
 // Puts a finished layer directly above the source in the source's own parent
@@ -108,7 +169,9 @@ GimpPDBStatusType tessaform_render_placed(gint32 image, gint32 drawable,
 
   // The layer is rendered before it enters the image: a call that is
   // killed, cancelled or runs out of memory leaves the image as it was.
+  unplaced_layers_sweep();
   const gint32 created = new_layer(image, drawable, box.width, box.height);
+  if (created != -1) unplaced_note(created);
   {
     gegl_ref<GeglBuffer> source(gimp_drawable_get_buffer(drawable));
     // The destination is a new layer of our own: rendering straight into its
@@ -121,10 +184,13 @@ GimpPDBStatusType tessaform_render_placed(gint32 image, gint32 drawable,
       gimp_progress_init(label);
       progress_shown = true;
       const warp_target target = {destination.get(), box.x, box.y, box};
-      if (tessaform_warp_target(source.get(), &source_extent, &target, vals,
-                                options, progress_to_gimp,
-                                nullptr) != WARP_SUCCESS)
-        status = GIMP_PDB_EXECUTION_ERROR;
+      const warp_status rendered =
+          tessaform_warp_target(source.get(), &source_extent, &target, vals,
+                                options, progress_to_gimp, nullptr);
+      if (rendered == WARP_NO_MEMORY)
+        g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s",
+              "not enough memory to render the new layer");
+      if (rendered != WARP_SUCCESS) status = GIMP_PDB_EXECUTION_ERROR;
     }
     // Both references go here, the destination's first, so the rendered
     // pixels reach GIMP before the layer enters the image.
@@ -141,6 +207,7 @@ GimpPDBStatusType tessaform_render_placed(gint32 image, gint32 drawable,
     g_log(nullptr, G_LOG_LEVEL_MESSAGE, "%s", "could not create the new layer");
     if (created != -1) gimp_item_delete(created);
   }
+  if (created != -1) unplaced_note(-1);
   if (progress_shown) gimp_progress_end();
   gimp_image_undo_group_end(image);
 

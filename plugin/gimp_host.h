@@ -8,6 +8,22 @@
 
 enum { WARP_LABEL_SIZE = 104, WARP_ERROR_SIZE = 256 };
 
+// New layers not yet in their image, by the process that made them, kept in
+// GIMP (gimp_set_data) for as long as GIMP runs: a plug-in killed or
+// cancelled mid-render cannot delete its layer, so a later call does.
+constexpr char UNPLACED_LAYERS_DATA[] = "plug-in-tessaform-unplaced-layers";
+enum { UNPLACED_LAYERS_MAX = 16 };
+struct unplaced_layer {
+  gint32 pid;    // 0: a free entry
+  gint32 layer;
+};
+struct unplaced_layers {
+  unplaced_layer entries[UNPLACED_LAYERS_MAX];
+};
+// Deletes the recorded layers whose process has ended and which never
+// entered an image.
+void unplaced_layers_sweep();
+
 // The drawable's extent in image coordinates.
 bounds get_drawable_bounds(gint32 drawable);
 gint32 new_layer(gint32 image, gint32 drawable, int32_t width, int32_t height);

@@ -3,7 +3,8 @@
 #include "dialog_parts.h"
 #include "plug_in_tessaform_path.h"
 
-bool path_dialog_run(path_settings *settings, bool whole_layer) {
+path_dialog_answer path_dialog_run(path_settings *settings, bool whole_layer) {
+  if (!dialog_display_available()) return PATH_DIALOG_NO_DISPLAY;
   GtkWidget *box = nullptr;
   GtkWidget *dialog = dialog_new("Quadrangle Warp from Path", "tessaform-path",
                                  "plug-in-tessaform-path", &box);
@@ -29,5 +30,5 @@ bool path_dialog_run(path_settings *settings, bool whole_layer) {
     settings->anti_aliasing = dialog_checked(aa) ? 1 : 0;
   }
   gtk_widget_destroy(dialog);
-  return ok;
+  return ok ? PATH_DIALOG_OK : PATH_DIALOG_CANCEL;
 }

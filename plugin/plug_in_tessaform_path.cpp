@@ -79,8 +79,14 @@ void path_procedure_run(gint nparams, const GimpParam *param,
   }
 
   if (run_mode == GIMP_RUN_INTERACTIVE) {
-    if (!path_dialog_run(&settings, whole_layer)) {
-      values[0].data.d_status = GIMP_PDB_CANCEL;
+    const path_dialog_answer answer = path_dialog_run(&settings, whole_layer);
+    if (answer == PATH_DIALOG_NO_DISPLAY)
+      log_message("Quadrangle Warp from Path needs a display to show its "
+                  "dialog; without one, call it with RUN-NONINTERACTIVE.");
+    if (answer != PATH_DIALOG_OK) {
+      values[0].data.d_status = answer == PATH_DIALOG_CANCEL
+                                    ? GIMP_PDB_CANCEL
+                                    : GIMP_PDB_EXECUTION_ERROR;
       return;
     }
   }

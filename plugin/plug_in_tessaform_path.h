@@ -18,6 +18,11 @@ void path_procedure_query();
 void path_procedure_run(gint nparams, const GimpParam *param,
                         gint *nreturn_vals, GimpParam **return_vals);
 
-// Starts GIMP's widgets and shows the dialog; false when the person
-// cancels. Defined by the dialog's own file.
-bool path_dialog_run(path_settings *settings, bool whole_layer);
+enum path_dialog_answer {
+  PATH_DIALOG_OK,
+  PATH_DIALOG_CANCEL,
+  PATH_DIALOG_NO_DISPLAY,  // no screen to show it on (a headless GIMP)
+};
+// Starts GIMP's widgets and shows the dialog. Defined by the dialog's own
+// file.
+path_dialog_answer path_dialog_run(path_settings *settings, bool whole_layer);

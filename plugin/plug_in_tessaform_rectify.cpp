@@ -132,6 +132,12 @@ void rectify_procedure_run(gint nparams, const GimpParam *param,
     char estimate[512];
     rectify_describe(&e, estimate, sizeof estimate);
     const rectify_dialog_facts facts = {estimate, e.aspect, w, h};
+    if (!dialog_display_available()) {
+      log_message("Rectify from Path needs a display to show its dialog; "
+                  "without one, call it with RUN-NONINTERACTIVE.");
+      values[0].data.d_status = GIMP_PDB_EXECUTION_ERROR;
+      return;
+    }
     if (!rectify_dialog_run(&settings, facts, &w, &h)) {
       values[0].data.d_status = GIMP_PDB_CANCEL;
       return;

@@ -33,3 +33,6 @@ void rectify_procedure_run(gint nparams, const GimpParam *param,
 bool rectify_dialog_run(rectify_settings *settings,
                         const rectify_dialog_facts &facts, int32_t *width,
                         int32_t *height);
+// Whether GIMP's display can be opened, asked before the dialog starts
+// GIMP's widgets (which end the process without one).
+bool dialog_display_available();

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Anti-aliasing benchmark: bash scripts/bench-aa.sh [--quick]
-# Not a test: prints, for a zone plate and a 1-pixel checkerboard of
-# 2000x2000 and 4000x3000 shrunk about 4x and 8x onto trapezoids, the call
-# time and the PSNR against a brute-force footprint average, for the engine
-# in-process with the flag off and on (tessaform-*), for whole calls in one
-# headless GIMP run (gimp-linear, gimp-nohalo, gimp-lohalo: GIMP's
-# perspective transform; plugin-*: plug-in-tessaform with the flag off and
-# on) and for ImageMagick's -distort Perspective. --quick: 2000x2000 only.
-# About 16 minutes on 2 busy cores with AA_BENCH_RUNS=3, a third of it in
-# ImageMagick (25 to 50 s per 4000x3000 case).
+# Not a test: prints, for a zone plate and a checkerboard of 3-pixel cells,
+# 2000x2000 and 4000x3000, shrunk about 4x, 8x and 32x onto trapezoids, the
+# time and the PSNR against the band-limited reference (the patterns' exact
+# warp in linear light, low-passed by Lanczos-3 at the destination's rate)
+# and against the former box reference, with the zone plate's residual
+# aliasing: for the engine in-process on one thread with the flag off and
+# on (tessaform-*, with CPU ns per destination pixel), for whole calls in
+# one headless GIMP run (gimp-linear, gimp-nohalo, gimp-lohalo: GIMP's
+# perspective transform; plugin-*: plug-in-tessaform, bilinear, flag off and
+# on) and for ImageMagick's -distort Perspective (EWA) in linear light.
+# --quick: 2000x2000 only.
 # Environment: AA_BENCH_RUNS (GIMP calls per row, the fastest kept; default
-# 1), AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out, AA_BENCH_GIMP=0 leaves
+# 1), AA_BENCH_REPS (in-process calls per row, the median kept; default 3),
+# AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out, AA_BENCH_GIMP=0 leaves
 # GIMP out, BENCH_BUILD (build folder), BENCH_KEEP=1 keeps the work folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."

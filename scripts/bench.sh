@@ -32,7 +32,7 @@ load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 
 say() { echo "bench: $*" >&2; }
 
-TESSAFORM_WITH_IMAGEMAGICK=1 bash scripts/setup.sh >&2
+TESSAFORM_BENCH=1 bash scripts/setup.sh >&2
 
 say "building in $build (Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null

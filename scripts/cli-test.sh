@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Tests of tessaform-warp: exit statuses and no file left on failure, and
+# Tests of tessaform-warp: exit statuses and no file left on failure,
+# damaged and declared-huge inputs, format and memory limits, signals during
+# the write, and
 # byte-identity with the layer plug-in-tessaform makes in headless GIMP
 # (each interpolation, RGB and RGBA sources, --crop), and of --rectify with
 # the layer plug-in-tessaform-rectify makes.
@@ -83,6 +85,106 @@ check "--size with one side keeps the ratio" "30" "$(identify -format %w "$work/
 "$warp" "$work/rgb.png" "$work/flat.png" --rectify --from "$from" --aspect 1:2 --quiet
 check "--aspect sets the proportions" "1:2" \
   "$(identify -format '%w %h' "$work/flat.png" | awk '{ print ($2 == 2 * $1) ? "1:2" : $1 ":" $2 }')"
+# Damaged inputs: status 1 and a message naming the file; an existing
+# OUTPUT keeps its bytes and nothing else appears beside it.
+source "$root/tests/cli/hostile_inputs.sh"
+hostile=$work/hostile
+mkdir -p "$hostile"
+hostile_inputs "$hostile"
+kept=$hostile/kept.png
+cp "$work/rgb.png" "$kept"
+kept_sum=$(sha1sum <"$kept")
+listing() { ls -A "$hostile" | paste -sd' '; }
+files_before=$(listing)
+for bad in half.png cut.png checksum.png truncated.jpg truncated.tif truncated.webp; do
+  said=$(timeout 20 "$warp" "$hostile/$bad" "$kept" --to "$to" 2>&1 >/dev/null)
+  check "damaged $bad gives 1" 1 "$?"
+  check "damaged $bad: the message names it" yes \
+    "$(grep -qF "$hostile/$bad" <<<"$said" && echo yes || echo "no: $said")"
+  check "damaged $bad: OUTPUT kept" "$kept_sum" "$(sha1sum <"$kept")"
+done
+check "damaged inputs: no other file" "$files_before" "$(listing)"
+
+# Declared huge: refused from the header, before any decoding, in a few MB.
+for huge in huge.png huge.tif; do
+  said=$( { /usr/bin/time -f 'peak %M' timeout 20 "$warp" "$hostile/$huge" "$kept" --to "$to"; } 2>&1)
+  check "declared-huge $huge gives 1" 1 "$(grep -q 'declares 100000 x 100000' <<<"$said" && echo 1 || echo "$said")"
+  peak=$(sed -n 's/^peak //p' <<<"$said")
+  check "declared-huge $huge: refused within 32 MB" yes "$([ "${peak:-999999}" -lt 32768 ] && echo yes || echo "no: $peak KB")"
+done
+check "--max-pixels below the input gives 1" 1 "$(status_of "$hostile/good.png" "$out" --to "$to" --max-pixels 1000)"
+check "--max-pixels above the input gives 0" 0 "$(status_of "$hostile/good.png" "$out" --to "$to" --max-pixels 120000)"
+rm -f "$out"
+check "--max-pixels 0 gives 2" 2 "$(status_of "$hostile/good.png" "$out" --to "$to" --max-pixels 0)"
+
+# Format limits before rendering: libjpeg takes at most 65500 a side, WebP
+# 16383.
+said=$("$warp" "$work/rgb.png" "$hostile/wide.jpg" --crop --to 0,0,70000,0,70000,2,0,2 2>&1)
+check "JPEG wider than its limit gives 1" 1 "$?"
+check "JPEG over its limit: says so" yes "$(grep -q 'JPEG files hold at most 65500' <<<"$said" && echo yes || echo "no: $said")"
+check "WebP over its limit gives 1" 1 "$(status_of "$work/rgb.png" "$hostile/wide.webp" --crop --to 0,0,17000,0,17000,2,0,2)"
+# A float image onto 32760 x 32760 pixels: about 17 GB for the destination
+# alone, refused with a message instead of GLib's abort (8 GB of address
+# space here, whatever the machine has).
+hostile_exr "$warp" "$hostile"
+said=$(ulimit -v 8000000; timeout 60 "$warp" "$hostile/good.exr" "$hostile/vast.exr" --crop \
+  --to 0,0,32760,0,32760,32760,0,32760 2>&1)
+check "out of memory gives 1" 1 "$?"
+check "out of memory: says so" yes "$(grep -q 'not enough memory' <<<"$said" && echo yes || echo "no: $said")"
+rm -f "$hostile/good.exr"
+check "refused outputs: no other file" "$files_before" "$(listing)"
+
+# A signal during the write: the process ends as the signal says, OUTPUT
+# keeps its bytes, and no other file shows beside it, during or after.
+convert -size 2400x1800 -seed 9 plasma: "PNG24:$work/large.png"
+signal_case() {  # signal, output extension
+  local target=$hostile/kept.$2 pid seen=no during
+  cp "$work/rgb.png" "$target"
+  local sum
+  sum=$(sha1sum <"$target")
+  local before
+  before=$(listing)
+  "$warp" "$work/large.png" "$target" --to 10,20,2300,0,2400,1700,0,1800 --interpolation lanczos --quiet 2>/dev/null &
+  pid=$!
+  # Once its output is open (a file without a name), it is writing.
+  for _ in $(seq 400); do
+    if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q '(deleted)'; then seen=yes; break; fi
+    sleep 0.01
+  done
+  during=$(listing)
+  kill -s "$1" "$pid"
+  wait "$pid" 2>/dev/null
+  local status=$?
+  check "SIG$1 during the write of .$2: output open when signalled" yes "$seen"
+  check "SIG$1 during the write of .$2: status" "$((128 + $(kill -l "$1")))" "$status"
+  check "SIG$1 during the write of .$2: no other file during the write" "$before" "$during"
+  check "SIG$1 during the write of .$2: no other file after it" "$before" "$(listing)"
+  check "SIG$1 during the write of .$2: OUTPUT kept" "$sum" "$(sha1sum <"$target")"
+  rm -f "$target"
+}
+for sig in INT TERM HUP KILL; do signal_case $sig png; done
+signal_case TERM jpg
+
+# Short of memory at any point of a run: either it finishes or it ends with
+# status 1 and a message, never GLib's abort; nothing is left behind.
+before=$(listing)
+for kb in 40000 80000 100000 120000 160000 200000 220000 240000; do
+  for ext in png exr; do
+    said=$(ulimit -v $kb; "$warp" "$work/large.png" "$hostile/short.$ext" --to 10,20,2300,0,2400,1700,0,1800 --quiet 2>&1)
+    status=$?
+    [ $status -eq 1 ] && grep -q 'memory' <<<"$said" && status=memory
+    check "$((kb / 1000)) MB of address space, .$ext: done or a message about memory" yes \
+      "$([ "$status" = 0 ] || [ "$status" = memory ] && echo yes || echo "status $status: $said")"
+    rm -f "$hostile/short.$ext"
+  done
+done
+check "short of memory: no other file" "$before" "$(listing)"
+
+# Nothing but OUTPUT appears in the current folder (GEGL's swap settings
+# once made a folder there).
+mkdir "$work/here"
+(cd "$work/here" && "$warp" "$work/rgb.png" out.png --to "$to" --quiet)
+check "a run leaves only OUTPUT in the current folder" "out.png" "$(ls -A "$work/here")"
 
 # The default output has the input's size; --crop the destination box's.
 "$warp" "$work/rgba.png" "$work/full.png" --from "$from" --to "$to" --quiet

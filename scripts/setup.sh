@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config libgimp2.0-dev libgegl-dev libbabl-dev
           libglib2.0-dev gimp libgtest-dev)
+# tessaform-warp writes PNG itself and checks its inputs' checksums.
+packages+=(libpng-dev zlib1g-dev)
+# The command-line tests: crafted files and the peak memory of a run.
+packages+=(python3 time)
 # The dialog test: GIMP's GUI on a virtual screen, keys typed into it,
 # screenshots, and the theme engine GIMP's themes draw with.
 packages+=(xvfb xdotool x11-apps imagemagick gtk2-engines-pixbuf)
@@ -12,7 +16,7 @@ packages+=(gegl)
 # The fuzz target: clang and its libFuzzer and sanitizer runtimes.
 packages+=(clang libclang-rt-dev)
 # The benchmarks only (TESSAFORM_BENCH=1): OpenCV, the speed the render
-# core is measured against.
+# core and the command-line tool are measured against, for Debian's Python.
 if [ "${TESSAFORM_BENCH:-0}" = 1 ]; then
   packages+=(python3-opencv)
 fi

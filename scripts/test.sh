@@ -29,6 +29,8 @@ GEGL_SWAP=RAM TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 
 echo "== a minute of fuzzing the settings check and the engine"
 bash scripts/fuzz.sh 60
+echo "== half a minute of fuzzing tessaform-warp's arguments and input checks"
+FUZZ_TARGET=cli bash scripts/fuzz.sh 30
 
 echo "== end-to-end tests in GIMP"
 bash scripts/e2e.sh build/tessaform

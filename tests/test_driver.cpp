@@ -1,6 +1,10 @@
 // The driver end to end over the stand-in: layer creation, placement,
 // pixels and the release of everything taken.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <unistd.h>
 
 #include "gimp_standin.h"
 
@@ -62,3 +66,50 @@ TEST_F(Driver, IdentityMapCopiesEveryWrittenPixel) {
 }
 
 }  // namespace
+
+// A process that has ended, for records of a killed call.
+static gint32 ended_process() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return gint32(child);
+}
+
+static unplaced_layers unplaced_record() {
+  unplaced_layers r{};
+  if (standin::unplaced_data.size() == sizeof r)
+    std::memcpy(&r, standin::unplaced_data.data(), sizeof r);
+  return r;
+}
+
+TEST_F(Driver, LayersOfKilledCallsAreDeletedByTheNextCallAndNoOtherLayer) {
+  const gint32 image = standin::add_image();
+  const gint32 src = standin::add_layer(image, "Chart", GIMP_RGBA_IMAGE, 16, 16);
+  const gint32 orphan = gimp_layer_new(image, "lost", 8, 8, GIMP_RGBA_IMAGE,
+                                       100.0, GIMP_LAYER_MODE_NORMAL);
+  const gint32 rendering = gimp_layer_new(image, "busy", 8, 8, GIMP_RGBA_IMAGE,
+                                          100.0, GIMP_LAYER_MODE_NORMAL);
+  unplaced_layers r{};
+  r.entries[0] = {ended_process(), orphan};
+  r.entries[3] = {gint32(getppid()), rendering};  // still running
+  r.entries[5] = {ended_process(), src};          // placed after all
+  standin::unplaced_data.assign(reinterpret_cast<unsigned char *>(&r),
+                                reinterpret_cast<unsigned char *>(&r) + sizeof r);
+
+  gint32 layer = -1;
+  const warp_vals v = square_vals(0, 16, 0, 8, 1);
+  ASSERT_EQ(tessaform(image, src, &v, &layer), GIMP_PDB_SUCCESS);
+  EXPECT_FALSE(gimp_item_is_valid(orphan));
+  EXPECT_TRUE(gimp_item_is_valid(rendering));
+  EXPECT_TRUE(gimp_item_is_valid(src));
+  ASSERT_TRUE(gimp_item_is_valid(layer));
+  EXPECT_TRUE(standin::find(layer)->inserted);
+  // Only the live process's entry stays; the finished call left none.
+  const unplaced_layers after = unplaced_record();
+  for (int i = 0; i < UNPLACED_LAYERS_MAX; ++i) {
+    const unplaced_layer expected = i == 3 ? r.entries[3] : unplaced_layer{};
+    EXPECT_EQ(after.entries[i].pid, expected.pid) << i;
+    EXPECT_EQ(after.entries[i].layer, expected.layer) << i;
+  }
+  gimp_item_delete(rendering);
+}

@@ -589,6 +589,7 @@ struct dialog_script {
   bool whole_layer_shown = false;
   path_settings shown{};
   bool ok = true;
+  bool display = true;
   path_settings chosen{2, 1, WARP_BILINEAR};
 } dialog;
 
@@ -827,6 +828,16 @@ TEST_F(PathRun, DialogSettingsRenderAreRememberedAndCancelRendersNothing) {
   EXPECT_EQ(dialog.shown.interpolation, 2);
   EXPECT_EQ(dialog.shown.anti_aliasing, 1);
   EXPECT_EQ(standin::layers(image), before);
+
+  // Without a display: an execution error that says a display is needed.
+  dialog.display = false;
+  standin::calls.messages.clear();
+  const answer headless = call_path_run(path_params(image, src, -1, 0, 0, GIMP_RUN_INTERACTIVE));
+  EXPECT_EQ(headless.status(), GIMP_PDB_EXECUTION_ERROR);
+  EXPECT_EQ(headless.layer(), -1);
+  EXPECT_TRUE(logged("Quadrangle Warp from Path needs a display to show its "
+                     "dialog; without one, call it with RUN-NONINTERACTIVE."));
+  EXPECT_EQ(standin::layers(image), before);
 }
 
 // ---------------------------------------------------------- rectify procedure
@@ -862,6 +873,7 @@ answer call_rectify_run(const std::vector<GimpParam> &p) {
 // remembered; refusals and Cancel add nothing.
 TEST_F(Plugin, RectifyRendersTheRectangleOrNothing) {
   rectify_dialog = rectify_script{};
+  dialog.display = true;
   const gint32 photo = standin::add_layer(image, "Photo", GIMP_RGBA_IMAGE, 64, 48, 40, 30);
   std::vector<unsigned char> px(64 * 48 * 4);
   for (size_t i = 0; i < px.size(); ++i) px[i] = (i % 4 == 3) ? 255 : (i * 29) & 0xff;
@@ -940,6 +952,17 @@ TEST_F(Plugin, RectifyRendersTheRectangleOrNothing) {
   EXPECT_EQ(call_rectify_run(rectify_params(image, photo, -1, 0, 0, 0,
                                             GIMP_RUN_INTERACTIVE)).status(),
             GIMP_PDB_CANCEL);
+  EXPECT_EQ(standin::layers(image), before);
+  EXPECT_EQ(rectify_dialog.runs, 2);
+
+  // Without a display: an execution error that says a display is needed.
+  dialog.display = false;
+  const answer headless = call_rectify_run(
+      rectify_params(image, photo, -1, 0, 0, 0, GIMP_RUN_INTERACTIVE));
+  dialog.display = true;
+  EXPECT_EQ(headless.status(), GIMP_PDB_EXECUTION_ERROR);
+  EXPECT_TRUE(logged("Rectify from Path needs a display to show its dialog; "
+                     "without one, call it with RUN-NONINTERACTIVE."));
   EXPECT_EQ(standin::layers(image), before);
   EXPECT_EQ(rectify_dialog.runs, 2);
 }
@@ -1024,6 +1047,8 @@ TEST_F(WarpLabel, InvalidUtf8BecomesReplacementCharacters) {
 
 }  // namespace
 
+bool dialog_display_available() { return dialog.display; }
+
 bool rectify_dialog_run(rectify_settings *settings,
                         const rectify_dialog_facts &, int32_t *width, int32_t *) {
   ++rectify_dialog.runs;
@@ -1035,10 +1060,11 @@ bool rectify_dialog_run(rectify_settings *settings,
   return true;
 }
 
-bool path_dialog_run(path_settings *settings, bool whole_layer) {
+path_dialog_answer path_dialog_run(path_settings *settings, bool whole_layer) {
   ++dialog.runs;
+  if (!dialog.display) return PATH_DIALOG_NO_DISPLAY;
   dialog.whole_layer_shown = whole_layer;
   dialog.shown = *settings;
   if (dialog.ok) *settings = dialog.chosen;
-  return dialog.ok;
+  return dialog.ok ? PATH_DIALOG_OK : PATH_DIALOG_CANCEL;
 }

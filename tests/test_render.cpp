@@ -134,25 +134,40 @@ TEST_F(Render, LayerInsideAGroupStaysInThatGroupAboveTheSource) {
   EXPECT_EQ(standin::find(layer)->name, "Inner__");
 }
 
-TEST_F(Render, FailedInsertionLeavesNothingBehind) {
-  const gint32 src = add_source(GIMP_RGBA_IMAGE, 32, 32);
-  const auto items = standin::items();
-  const auto before = standin::read(src);
-  standin::fail_insert = true;
-  const warp_vals v = make_vals(rect(2, 2, 9, 9), rect(3, 3, 12, 12), 1);
-  gint32 layer = 12345;
-  const GimpPDBStatusType status = tessaform(image, src, &v, &layer);
-  EXPECT_NE(status, GIMP_PDB_SUCCESS);
-  EXPECT_NE(status, GIMP_PDB_PASS_THROUGH);
-  EXPECT_EQ(layer, -1);
-  EXPECT_EQ(standin::items(), items);
-  EXPECT_EQ(standin::layers(image), std::vector<gint32>{src});
-  EXPECT_EQ(standin::extra_refs(src), 0);
-  EXPECT_EQ(standin::read(src), before);
-  EXPECT_EQ(standin::calls.undo_group_start, 1);
-  EXPECT_EQ(standin::calls.undo_group_end, 1);
-  EXPECT_FALSE(standin::calls.messages.empty());
-  EXPECT_EQ(standin::calls.progress_init, standin::calls.progress_end);
+// A layer that cannot enter the image, or whose render cannot get its
+// memory, leaves the image as it was and says so.
+TEST_F(Render, FailedInsertionOrMemoryLeavesNothingBehind) {
+  for (bool memory : {false, true}) {
+    SCOPED_TRACE(memory ? "no memory for the render" : "insertion fails");
+    standin::reset();
+    image = standin::add_image();
+    const gint32 src = add_source(GIMP_RGBA_IMAGE, 32, 32);
+    const auto items = standin::items();
+    const auto before = standin::read(src);
+    standin::fail_insert = !memory;
+    warp_render_faults faults = {0, -1, 0, 0};
+    warp_render_options options{};
+    options.faults = &faults;
+    const warp_vals v = make_vals(rect(2, 2, 9, 9), rect(3, 3, 12, 12), 1);
+    gint32 layer = 12345;
+    const GimpPDBStatusType status =
+        tessaform_render(image, src, &v, &layer, memory ? &options : nullptr);
+    EXPECT_EQ(status, GIMP_PDB_EXECUTION_ERROR);
+    EXPECT_EQ(layer, -1);
+    EXPECT_EQ(standin::items(), items);
+    EXPECT_EQ(standin::layers(image), std::vector<gint32>{src});
+    EXPECT_EQ(standin::extra_refs(src), 0);
+    EXPECT_EQ(standin::read(src), before);
+    EXPECT_EQ(standin::calls.undo_group_start, 1);
+    EXPECT_EQ(standin::calls.undo_group_end, 1);
+    ASSERT_FALSE(standin::calls.messages.empty());
+    if (memory) {
+      EXPECT_EQ(faults.allocations_failed, 1);
+      EXPECT_EQ(standin::calls.messages.front(),
+                "not enough memory to render the new layer");
+    }
+    EXPECT_EQ(standin::calls.progress_init, standin::calls.progress_end);
+  }
 }
 
 TEST_F(Render, RefusedSettingsLeaveNoLayerAndSayWhy) {

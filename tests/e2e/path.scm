@@ -95,6 +95,19 @@
         (e2e-call-done)
         (check "the drawable unchanged" pixels (layer-facts layer)))))
 
+  (group "interactive without a display"
+    (lambda ()
+      (let* ((im (path-image)) (image (car im)) (layer (cadr im))
+             (path (make-path image (list e2e-dst-quad)))
+             (before (layers-of image)))
+        (gimp-image-set-active-vectors image path)
+        ; An execution error (scripts/e2e.sh looks for its message), not a
+        ; crash of the plug-in.
+        (check "refused" #f
+               (catch #f (warp-path RUN-INTERACTIVE image layer path 1 0)))
+        (e2e-call-done)
+        (check "no layer added" before (layers-of image)))))
+
   (group "last values"
     (lambda ()
       (let* ((im (path-image)) (image (car im)) (layer (cadr im))

@@ -51,10 +51,11 @@ std::vector<int32_t> vector_levels() {
   return levels;
 }
 
-warp_render_options fast(int32_t threads, int32_t level) {
+warp_render_options fast(int32_t threads, int32_t level, int32_t parallel_io = 0) {
   warp_render_options o{};
   o.threads = threads;
   o.vector_level = level;
+  o.parallel_io = parallel_io;
   return o;
 }
 
@@ -107,11 +108,15 @@ TEST_F(FastPath, TallDestinationOnThreeThreads) {
     // Most of the box is rendered.
     EXPECT_LT(std::count(slow.pixels.begin(), slow.pixels.end(), 0),
               std::ptrdiff_t(slow.pixels.size() / 2));
-    for (int32_t level : vector_levels()) {
-      const layer_result quick = render(src, v, fast(3, level));
-      EXPECT_EQ(quick.pixels, slow.pixels)
-          << "interpolation " << interpolation << ", level " << level;
-    }
+    // Bands read and written by the one thread that talks to GEGL, or by
+    // each worker itself.
+    for (int32_t level : vector_levels())
+      for (int32_t parallel_io : {0, 1}) {
+        const layer_result quick = render(src, v, fast(3, level, parallel_io));
+        EXPECT_EQ(quick.pixels, slow.pixels) << "interpolation " << interpolation
+                                             << ", level " << level
+                                             << ", parallel reads " << parallel_io;
+      }
   }
 }
 
@@ -211,7 +216,8 @@ TEST_F(FastPath, WritesTheBytesOfTheStraightforwardPath) {
                     std::ptrdiff_t(slow.pixels.size());
         for (int threads : {1, 2, 3})
           for (int32_t level : vector_levels()) {
-            const layer_result quick = render(src, v, fast(threads, level));
+            const layer_result quick =
+                render(src, v, fast(threads, level, threads == 3));
             ASSERT_EQ(quick.status, WARP_SUCCESS);
             EXPECT_EQ(quick.width, slow.width);
             EXPECT_EQ(quick.height, slow.height);

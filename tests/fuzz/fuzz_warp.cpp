@@ -124,8 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       box.height > WARP_MAX_SIDE ||
       int64_t(box.width) * box.height > WARP_MAX_PIXELS)
     fail(c, "accepted settings give a destination box out of bounds");
-  // The one-pixel path reads every anti-aliasing sample through GEGL: up to
-  // 256 per pixel, so those destinations stay smaller still.
+  // The one-pixel path reads each row of an anti-aliased pixel's ellipse
+  // on the source through GEGL: dozens per pixel, so those destinations
+  // stay smaller still.
   const int64_t limit = c.vals.anti_aliasing ? kMaxDestinationPixels / 4
                                              : kMaxDestinationPixels;
   if (int64_t(box.width) * box.height > limit) {

@@ -15,6 +15,7 @@ record calls;
 bool fail_insert = false;
 std::vector<unsigned char> stored_data;
 bool has_stored_data = false;
+std::vector<unsigned char> unplaced_data;
 
 namespace {
 
@@ -101,6 +102,7 @@ void reset() {
   fail_insert = false;
   stored_data.clear();
   has_stored_data = false;
+  unplaced_data.clear();
 }
 
 gint32 add_image() {
@@ -394,11 +396,21 @@ void gimp_install_procedure(const gchar *name, const gchar *blurb,
   capture_defs(calls.return_vals, n_return_vals, return_vals);
 }
 
-gint gimp_procedural_db_get_data_size(const gchar *) {
+static bool unplaced(const gchar *name) {
+  return std::strcmp(name, UNPLACED_LAYERS_DATA) == 0;
+}
+
+gint gimp_procedural_db_get_data_size(const gchar *name) {
+  if (unplaced(name)) return gint(standin::unplaced_data.size());
   return standin::has_stored_data ? gint(standin::stored_data.size()) : 0;
 }
 
-gboolean gimp_procedural_db_get_data(const gchar *, gpointer data) {
+gboolean gimp_procedural_db_get_data(const gchar *name, gpointer data) {
+  if (unplaced(name)) {
+    if (standin::unplaced_data.empty()) return FALSE;
+    std::memcpy(data, standin::unplaced_data.data(), standin::unplaced_data.size());
+    return TRUE;
+  }
   if (!standin::has_stored_data) return FALSE;
   std::memcpy(data, standin::stored_data.data(), standin::stored_data.size());
   return TRUE;
@@ -406,11 +418,23 @@ gboolean gimp_procedural_db_get_data(const gchar *, gpointer data) {
 
 gboolean gimp_procedural_db_set_data(const gchar *name, gconstpointer data,
                                      guint32 size) {
-  standin::calls.set_data_name = name;
   const auto *bytes = static_cast<const unsigned char *>(data);
+  if (unplaced(name)) {
+    standin::unplaced_data.assign(bytes, bytes + size);
+    return TRUE;
+  }
+  standin::calls.set_data_name = name;
   standin::stored_data.assign(bytes, bytes + size);
   standin::has_stored_data = true;
   return TRUE;
+}
+
+gint *gimp_image_get_layers(gint32 image, gint *n) {
+  const std::vector<gint32> list = standin::layers(image, -1);
+  *n = gint(list.size());
+  gint *out = g_new(gint, list.size() + 1);
+  std::copy(list.begin(), list.end(), out);
+  return out;
 }
 
 gboolean gimp_plugin_menu_register(const gchar *name, const gchar *path) {

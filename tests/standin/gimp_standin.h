@@ -62,6 +62,8 @@ extern record calls;
 extern bool fail_insert;            // gimp_image_insert_layer answers FALSE
 extern std::vector<unsigned char> stored_data;  // PDB data of the procedure
 extern bool has_stored_data;
+// PDB data under UNPLACED_LAYERS_DATA, kept apart from the procedure's.
+extern std::vector<unsigned char> unplaced_data;
 
 // Forgets every image and item and clears `calls`; releases the buffers.
 void reset();
