@@ -217,16 +217,6 @@ struct interpolation {
 void interpolation_init(interpolation *in, warp *w);
 unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
                                        unsigned char *pixel);
-// `values` over the window at (x, y) before quantising, with colour weighted
-// by alpha: the colour channels come out multiplied by the alpha (in the
-// cells' own scale), so such results can be summed. The window must be at
-// least the one `values` reads.
-void interpolation_get_weighted(interpolation *in,
-                                interpolation_values values, float x, float y,
-                                float *out);
-// interpolation_get_weighted with the linear kernel, faster from memory.
-void interpolation_get_weighted_linear(interpolation *in, float x, float y,
-                                       float *out);
 
 // Lanczos-3's weights of the six columns (or rows) of a window, the sample
 // lying d past the centre of the third.
