@@ -9,10 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <type_traits>
 
 #include "tessaform.h"
 
@@ -128,27 +125,8 @@ inline float filter_weight(const radial_filter &f, float q) {
                       : RADIAL_FILTER_ENTRIES];
 }
 
-// One row of an ellipse: q(x) = (a dx + beta) dx + gamma with dx = x +
-// shift, each texel's own (no chain of additions from one to the next).
-struct row_form {
-  float a, beta, gamma, shift;
-  float q(int32_t x) const {
-    const float dx = float(x) + shift;
-    return (a * dx + beta) * dx + gamma;
-  }
-};
-
-// Texels x0..x1 of a row, whose weights are those of the texels `first`..
-// `last` inside the level plus, on the edge texels, `left` and `right`:
-// the weights of the ellipse's texels past the level's edges, which repeat
-// them.
-struct row_span {
-  int32_t x0, x1;
-  int32_t first, last;
-  float left, right;
-};
-
-// Adds a row's weighted texels and their weights, one texel at a time.
+// Adds a row's weighted texels and their weights, one texel at a time
+// (texels of four floats go through the vector level's ewa_row4).
 template <int32_t TEXEL>
 void ewa_row(const radial_filter &f, const row_form &form, const row_span &s,
              const float *row, ewa_sum *sum) {
@@ -164,63 +142,6 @@ void ewa_row(const radial_filter &f, const row_form &form, const row_span &s,
   for (int32_t c = 0; c < TEXEL; ++c) sum->value[c] += value[c];
   sum->weight += weight;
 }
-
-#if defined(__SSE2__)
-// Four texels at a time: their weights side by side, each lane doing the
-// scalar arithmetic, then each texel's four channels side by side. Lanes
-// past the row's end weigh nothing and read its last texel.
-template <>
-void ewa_row<4>(const radial_filter &f, const row_form &form,
-                const row_span &s, const float *row, ewa_sum *sum) {
-  const __m128 a = _mm_set1_ps(form.a), beta = _mm_set1_ps(form.beta),
-               gamma = _mm_set1_ps(form.gamma), shift = _mm_set1_ps(form.shift),
-               scale = _mm_set1_ps(f.index_scale),
-               top = _mm_set1_ps(float(RADIAL_FILTER_ENTRIES));
-  const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
-  __m128 even = _mm_setzero_ps(), odd = _mm_setzero_ps(),
-         weights = _mm_setzero_ps();
-  // (A row wholly past the level's left edge has last < x0 and no lanes.)
-  const float *end = row + size_t(std::max(s.last - s.x0, 0)) * 4;
-  for (int32_t x = s.first; x <= s.last; x += 4) {
-    const __m128i xs = _mm_add_epi32(_mm_set1_epi32(x), lanes);
-    const __m128 dx = _mm_add_ps(_mm_cvtepi32_ps(xs), shift);
-    const __m128 q = _mm_add_ps(
-        _mm_mul_ps(_mm_add_ps(_mm_mul_ps(a, dx), beta), dx), gamma);
-    const __m128 at = _mm_min_ps(
-        _mm_max_ps(_mm_mul_ps(q, scale), _mm_setzero_ps()), top);
-    alignas(16) int32_t index[4];
-    _mm_store_si128(reinterpret_cast<__m128i *>(index), _mm_cvttps_epi32(at));
-    const int32_t past = x + 3 - s.last;  // lanes past the row's end
-    const float w0 = f.weight[index[0]];
-    // Lanes past the end weigh nothing; they read the last texel, weighed
-    // in its own lane, so an infinite one is infinite either way.
-    const float w1 = past < 3 ? f.weight[index[1]] : 0.0f;
-    const float w2 = past < 2 ? f.weight[index[2]] : 0.0f;
-    const float w3 = past < 1 ? f.weight[index[3]] : 0.0f;
-    const float *t = row + size_t(x - s.x0) * 4;
-    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(w0), _mm_loadu_ps(t)));
-    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(w1),
-                                     _mm_loadu_ps(std::min(t + 4, end))));
-    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(w2),
-                                       _mm_loadu_ps(std::min(t + 8, end))));
-    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(w3),
-                                     _mm_loadu_ps(std::min(t + 12, end))));
-    weights = _mm_add_ps(weights, _mm_set_ps(w3, w2, w1, w0));
-  }
-  // Only where the ellipse passes an edge: a weight of zero times an
-  // infinite float sample would make the sum NaN.
-  if (s.left != 0.0f)
-    even = _mm_add_ps(even, _mm_mul_ps(_mm_set1_ps(s.left), _mm_loadu_ps(row)));
-  if (s.right != 0.0f)
-    odd = _mm_add_ps(odd, _mm_mul_ps(_mm_set1_ps(s.right),
-                                     _mm_loadu_ps(row + size_t(s.x1 - s.x0) * 4)));
-  alignas(16) float w[4];
-  _mm_store_ps(w, weights);
-  _mm_storeu_ps(sum->value, _mm_add_ps(_mm_loadu_ps(sum->value),
-                                       _mm_add_ps(even, odd)));
-  sum->weight += (w[0] + w[1]) + (w[2] + w[3]) + (s.left + s.right);
-}
-#endif
 
 // Texel rows of one level held in memory.
 struct level_rows {
@@ -277,10 +198,10 @@ inline int32_t ceil_int(double v) {
   return i + (v > i);
 }
 
-// Adds the weighted texels of the ellipse `e` on a level of `rows`; texels
+// Hands `add` the rows of the ellipse `e` on a level of `rows`; texels
 // past the level's edges repeat its edge texels.
-template <int32_t TEXEL, typename Rows>
-void ewa_level(const level_ellipse &e, const Rows &rows, ewa_sum *sum) {
+template <int32_t TEXEL, typename Rows, typename Add>
+void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
   const radial_filter &filter = radial_filter_get();
   // Row y (dy from the centre) holds the texels within `half` of
   // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' halves come
@@ -317,19 +238,41 @@ void ewa_level(const level_ellipse &e, const Rows &rows, ewa_sum *sum) {
       span.right += filter_weight(filter, form.q(x));
     const float *row = rows.row(std::clamp(y, 0, rows.height - 1), span.x0,
                                 span.x1, texels);
-    ewa_row<TEXEL>(filter, form, span, row, sum);
+    add(filter, form, span, row);
   }
 }
 
+// The ellipse's weighted sum, channel by channel, and its total weight.
 template <typename Rows>
-void ewa_any(int32_t texel, const level_ellipse &e, const Rows &rows,
-             ewa_sum *sum) {
-  switch (texel) {
-    case 1: ewa_level<1>(e, rows, sum); break;
-    case 2: ewa_level<2>(e, rows, sum); break;
-    case 3: ewa_level<3>(e, rows, sum); break;
-    default: ewa_level<4>(e, rows, sum); break;
+float ewa_any(int32_t texel, ewa_row_function row4, const level_ellipse &e,
+              const Rows &rows, float *value) {
+  if (texel == 4) {
+    ewa_lanes lanes = {};
+    ewa_level<4>(e, rows, [&](const radial_filter &f, const row_form &form,
+                              const row_span &s, const float *row) {
+      row4(f, form, s, row, &lanes);
+    });
+    for (int32_t c = 0; c < 4; ++c)
+      value[c] = (lanes.value[0][c] + lanes.value[1][c]) +
+                 (lanes.value[2][c] + lanes.value[3][c]);
+    return ((lanes.weight[0] + lanes.weight[1]) +
+            (lanes.weight[2] + lanes.weight[3])) + lanes.edge;
   }
+  ewa_sum sum = {};
+  auto scalar = [&](auto texel_size) {
+    constexpr int32_t T = decltype(texel_size)::value;
+    ewa_level<T>(e, rows, [&](const radial_filter &f, const row_form &form,
+                              const row_span &s, const float *row) {
+      ewa_row<T>(f, form, s, row, &sum);
+    });
+  };
+  switch (texel) {
+    case 1: scalar(std::integral_constant<int32_t, 1>()); break;
+    case 2: scalar(std::integral_constant<int32_t, 2>()); break;
+    default: scalar(std::integral_constant<int32_t, 3>()); break;
+  }
+  std::memcpy(value, sum.value, sizeof(float) * size_t(texel));
+  return sum.weight;
 }
 
 // The footprint's longest stretch from its two columns.
@@ -379,19 +322,19 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
   const double radius = radial_filter_get().radius;
   const int32_t k = std::min(level_for(e, radius), m->levels);
   const level_ellipse le = level_ellipse_of(e, radius, k, sx, sy, sb->x0, sb->y0);
-  ewa_sum sum = {};
+  float texel[CHANNELS_MAX];
+  float weight;
   if (m->level[k].data) {
     const level_rows rows = {m->level[k].data, light->texel, m->level[k].width,
                              m->level[k].height};
-    ewa_any(light->texel, le, rows, &sum);
+    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
   } else {
     unsigned char bytes[SPAN_MAX * SAMPLE_MAX_BYTES];
     const source_rows rows = {w, in, light, sb->width, sb->height, bytes};
-    ewa_any(light->texel, le, rows, &sum);
+    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
   }
-  if (!(sum.weight > 0.0f)) return false;
-  float texel[CHANNELS_MAX];
-  for (int32_t c = 0; c < light->texel; ++c) texel[c] = sum.value[c] / sum.weight;
+  if (!(weight > 0.0f)) return false;
+  for (int32_t c = 0; c < light->texel; ++c) texel[c] /= weight;
   if (light->alpha >= 0) {
     const float a = texel[light->alpha];
     for (int32_t c = 0; c < light->alpha; ++c)
@@ -427,11 +370,16 @@ bool mip_wanted(const warp *w) {
 
 }  // namespace
 
-void footprint_context_init(footprint_context *fc, warp *w) {
+bool footprint_context_init(footprint_context *fc, warp *w,
+                            ewa_row_function ewa_row4,
+                            const source_pixels *memory, bool fail) {
   light_curve_init(&fc->light, w);
   fc->mip = source_mip{};
-  if (mip_wanted(w)) source_mip_build(&fc->mip, w, &fc->light);
+  fc->ewa_row4 = ewa_row4;
+  if (mip_wanted(w) && !source_mip_build(&fc->mip, w, &fc->light, memory, fail))
+    return false;
   w->footprint = fc;
+  return true;
 }
 
 void footprint_context_free(footprint_context *fc, warp *w) {

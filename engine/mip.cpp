@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
-
 #if defined(__SSE2__)
 #include <xmmintrin.h>
 #endif
@@ -43,19 +41,6 @@ struct reduction {
 const reduction &reduction_get() {
   static const reduction r;
   return r;
-}
-
-// The copies are large and filled at once: on 2 MiB boundaries with
-// transparent huge pages asked for, as each fresh 4 KiB page costs a fault.
-// Freed with std::free.
-float *storage_alloc(size_t bytes) {
-  const size_t huge = size_t(2) << 20;
-  if (bytes < huge) return static_cast<float *>(std::malloc(bytes));
-  const size_t rounded = (bytes + huge - 1) / huge * huge;
-  void *p = nullptr;
-  if (posix_memalign(&p, huge, rounded) != 0) return nullptr;
-  madvise(p, rounded, MADV_HUGEPAGE);
-  return static_cast<float *>(p);
 }
 
 // Texel i of a row of `width` texels, its edges repeated.
@@ -198,10 +183,11 @@ size_t level_floats(const mip_level &l, int32_t texel) {
 
 }  // namespace
 
-bool source_mip_build(source_mip *m, const warp *w, const light_curve *l) {
+bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
+                      const source_pixels *memory, bool fail) {
   *m = source_mip{};
   const bounds *sb = w->src->bounds;
-  if (sb->width < 1 || sb->height < 1) return false;
+  if (sb->width < 1 || sb->height < 1) return true;
   const int32_t texel = l->texel;
   m->x0 = sb->x0;
   m->y0 = sb->y0;
@@ -214,13 +200,17 @@ bool source_mip_build(source_mip *m, const warp *w, const light_curve *l) {
     m->level[++levels] = {nullptr, (from.width + 1) / 2, (from.height + 1) / 2};
     total += level_floats(m->level[levels], texel);
   }
-  if (levels == 0) return false;
+  if (levels == 0) return true;
   // Beside the levels: the reduced rows, and a chunk of source rows in
   // linear light and their bytes.
   const size_t ring = size_t(TAPS) * size_t(m->level[1].width) * size_t(texel);
   const size_t line = size_t(sb->width) * size_t(texel) * CHUNK_ROWS;
-  const size_t bytes = size_t(sb->width) * size_t(w->bpp) * CHUNK_ROWS;
-  m->storage = storage_alloc(sizeof(float) * (total + ring + line) + bytes);
+  // The source's bytes only where they are read from GEGL.
+  const size_t bytes =
+      memory ? 0 : size_t(sb->width) * size_t(w->bpp) * CHUNK_ROWS;
+  if (!fail)
+    m->storage = static_cast<float *>(
+        pixel_memory_alloc(sizeof(float) * (total + ring + line) + bytes));
   if (!m->storage) {
     *m = source_mip{};
     return false;
@@ -237,20 +227,29 @@ bool source_mip_build(source_mip *m, const warp *w, const light_curve *l) {
   float *decoded = next + ring;
   unsigned char *source = reinterpret_cast<unsigned char *>(decoded + line);
 
-  // Rows are asked for in order: each chunk is read and converted once.
+  // Rows are asked for in order: each chunk is read and converted once,
+  // from the render's copy of the source where it holds one.
   int32_t chunk = -CHUNK_ROWS;
+  const size_t line_floats = size_t(sb->width) * size_t(texel);
   auto source_row = [&](int32_t y) -> const float * {
     if (y < chunk || y >= chunk + CHUNK_ROWS) {
       chunk = y;
       const int32_t n = std::min(CHUNK_ROWS, sb->height - y);
-      const GeglRectangle rect = {sb->x0 - w->source_extent.x0,
-                                  sb->y0 + y - w->source_extent.y0, sb->width,
-                                  n};
-      gegl_buffer_get(w->gegl_buffer, &rect, 1.0, w->format, source,
-                      GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-      light_decode(l, source, sb->width * n, decoded);
+      if (memory) {
+        const size_t column = size_t(sb->x0 - memory->x0) * size_t(memory->bpp);
+        for (int32_t r = 0; r < n; ++r)
+          light_decode(l, memory->rows[sb->y0 + y + r - memory->y0] + column,
+                       sb->width, decoded + size_t(r) * line_floats);
+      } else {
+        const GeglRectangle rect = {sb->x0 - w->source_extent.x0,
+                                    sb->y0 + y - w->source_extent.y0,
+                                    sb->width, n};
+        gegl_buffer_get(w->gegl_buffer, &rect, 1.0, w->format, source,
+                        GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+        light_decode(l, source, sb->width * n, decoded);
+      }
     }
-    return decoded + size_t(y - chunk) * size_t(sb->width) * size_t(texel);
+    return decoded + size_t(y - chunk) * line_floats;
   };
   reduce_level(source_row, sb->width, sb->height, texel, rows, m->level[1]);
   for (int32_t k = 2; k <= levels; ++k) {

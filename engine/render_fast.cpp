@@ -9,8 +9,6 @@
 #include <system_error>
 #include <thread>
 
-#include <sys/mman.h>
-
 #include "render_job.h"
 
 bool fault_injected(warp_render_faults *faults, bool allocation,
@@ -43,29 +41,22 @@ void report_progress(const warp *w, double done) {
   if (w->progress) w->progress(done, w->progress_data);
 }
 
-// A large pixel buffer on 2 MiB boundaries that asks for transparent huge
-// pages: touched fresh, 4 KiB pages cost a fault each (about 13 us here, a
-// fifth of a big call). Null data when the memory cannot be had.
+// A large pixel buffer; null data when the memory cannot be had.
 struct pixel_memory {
   unsigned char *data = nullptr;
   pixel_memory(size_t bytes, bool fail) {
-    const size_t huge = size_t(2) << 20;
-    void *p = nullptr;
-    if (fail) return;
-    // Below a huge page, rounding up would only waste memory (and a small
-    // call would pay for touching it).
-    if (bytes < huge) {
-      data = static_cast<unsigned char *>(std::malloc(bytes));
-      return;
-    }
-    const size_t rounded = (bytes + huge - 1) / huge * huge;
-    if (posix_memalign(&p, huge, rounded) != 0) return;
-    madvise(p, rounded, MADV_HUGEPAGE);
-    data = static_cast<unsigned char *>(p);
+    if (!fail) data = static_cast<unsigned char *>(pixel_memory_alloc(bytes));
   }
   ~pixel_memory() { std::free(data); }
   pixel_memory(const pixel_memory &) = delete;
   pixel_memory &operator=(const pixel_memory &) = delete;
+};
+
+// Anti-aliasing's context, freed with the call.
+struct footprint_hold {
+  footprint_context *fc;
+  warp *w;
+  ~footprint_hold() { footprint_context_free(fc, w); }
 };
 
 // Beyond these a band reads rows: one int32 per tile per slot covers a
@@ -339,6 +330,12 @@ warp_status render_fast(warp *w, interpolation *in,
     job.whole = &whole_pixels;
     job.whole_view = &whole_view;
   }
+  footprint_context footprint{};
+  const footprint_hold hold_footprint{&footprint, w};
+  if (w->anti_aliasing &&
+      !footprint_context_init(&footprint, w, job.vectors->ewa_row4, job.whole,
+                              fault_injected(job.faults, true, 2)))
+    return WARP_NO_MEMORY;
   // Each slot: the band's pixels and its positions, whose lanes may read a
   // few past the last.
   const size_t band_pixels = size_t(job.width) * BAND_ROWS + 8;

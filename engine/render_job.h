@@ -26,7 +26,8 @@ struct source_memory {
   size_t capacity = 0;
   bool reserve(size_t bytes) {
     if (bytes <= capacity) return true;
-    void *p = std::realloc(data, bytes);
+    // A first fill (the whole source) may be large: huge pages.
+    void *p = data ? std::realloc(data, bytes) : pixel_memory_alloc(bytes);
     if (!p) return false;
     data = static_cast<unsigned char *>(p);
     capacity = bytes;

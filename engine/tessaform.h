@@ -249,16 +249,6 @@ struct interpolation {
 void interpolation_init(interpolation *in, warp *w);
 unsigned char *interpolation_get_pixel(interpolation *in, float x, float y,
                                        unsigned char *pixel);
-// `values` over the window at (x, y) before quantising, with colour weighted
-// by alpha: the colour channels come out multiplied by the alpha (in the
-// cells' own scale), so such results can be summed. The window must be at
-// least the one `values` reads.
-void interpolation_get_weighted(interpolation *in,
-                                interpolation_values values, float x, float y,
-                                float *out);
-// interpolation_get_weighted with the linear kernel, faster from memory.
-void interpolation_get_weighted_linear(interpolation *in, float x, float y,
-                                       float *out);
 
 // Lanczos-3's weights of the six columns (or rows) of a window, the sample
 // lying d past the centre of the third.
@@ -369,6 +359,42 @@ struct radial_filter {
 };
 const radial_filter &radial_filter_get();
 
+// One row of an ellipse on a level: the squared distance of texel x is
+// q(x) = (a dx + beta) dx + gamma with dx = x + shift, each texel's own (no
+// chain of additions from one to the next).
+struct row_form {
+  float a, beta, gamma, shift;
+  float q(int32_t x) const {
+    const float dx = float(x) + shift;
+    return (a * dx + beta) * dx + gamma;
+  }
+};
+
+// Texels x0..x1 of a row, whose weights are those of the texels `first`..
+// `last` inside the level plus, on the edge texels, `left` and `right`:
+// the weights of the ellipse's texels past the level's edges, which repeat
+// them.
+struct row_span {
+  int32_t x0, x1;
+  int32_t first, last;
+  float left, right;
+};
+
+// An ellipse's sums over texels of four floats, kept apart in four lanes:
+// texel first + 4 i + j of each row adds to lane j, the edge texels of
+// `left` to lane 0 and of `right` to lane 1; the lanes are summed at the
+// end. Every vector level sums in this order, so the bytes do not depend
+// on it.
+struct ewa_lanes {
+  float value[4][4];
+  float weight[4];
+  float edge;  // left and right weights
+};
+// Adds a row's weighted texels (`row` holds x0..x1) to `sums`.
+using ewa_row_function = void (*)(const radial_filter &f, const row_form &form,
+                                  const row_span &s, const float *row,
+                                  ewa_lanes *sums);
+
 // How the warp's samples reach linear light and come back: texels of one,
 // two or four floats (RGB gains an opaque alpha) in the linear
 // counterpart of the drawable's format, in its space; formats whose curve
@@ -416,9 +442,14 @@ struct source_mip {
   float *storage;
 };
 
-// Reads the source box and reduces it; false (and nothing held) when the
-// memory cannot be had.
-bool source_mip_build(source_mip *m, const warp *w, const light_curve *l);
+// Reads the source box (from `memory` where it holds the box, else from
+// GEGL) and reduces it; false (and nothing held) when the memory cannot be
+// had or `fail` says so.
+bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
+                      const source_pixels *memory, bool fail);
+// Memory for large buffers filled at once, freed with std::free; null when
+// it cannot be had.
+void *pixel_memory_alloc(size_t bytes);
 void source_mip_free(source_mip *m);
 
 // What anti-aliasing reads, built once per call before either render path
@@ -427,10 +458,15 @@ void source_mip_free(source_mip *m);
 struct footprint_context {
   light_curve light;
   source_mip mip;
+  ewa_row_function ewa_row4;  // the vector level's
 };
 
-// Builds the context and hands it to the warp.
-void footprint_context_init(footprint_context *fc, warp *w);
+// Builds the context, reading the source from `memory` where it holds the
+// source box, and hands it to the warp; false (the warp without it) when
+// the reduced copies' memory cannot be had or `fail` says so.
+bool footprint_context_init(footprint_context *fc, warp *w,
+                            ewa_row_function ewa_row4,
+                            const source_pixels *memory, bool fail);
 void footprint_context_free(footprint_context *fc, warp *w);
 
 // The anti-aliased pixel at destination centre (cx, cy), whose source

@@ -23,6 +23,8 @@ namespace vector_level_avx2 {
 #include "lanczos_lanes.inc"
 #include "kernels_lanes.inc"
 #include "reach_lanes.inc"
+#include "ewa_edges.inc"
+#include "ewa_avx2.inc"
 }  // namespace vector_level_avx2
 #if defined(__clang__)
 #pragma clang attribute pop
@@ -34,4 +36,5 @@ const vector_functions vector_avx2 = {VECTOR_AVX2,
                                       vector_level_avx2::row_positions,
                                       vector_level_avx2::row_reach,
                                       vector_level_avx2::lanczos_weights,
-                                      vector_level_avx2::kernel_for};
+                                      vector_level_avx2::kernel_for,
+                                      vector_level_avx2::ewa_row4};

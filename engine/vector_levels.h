@@ -16,6 +16,8 @@ struct vector_functions {
   void (*lanczos_weights)(const float *d, int32_t n, float *const *out);
   // Null where the level has no kernel for the shape.
   kernel_row_function (*kernel_for)(const kernel_shape &shape);
+  // The elliptical average's rows of four-float texels.
+  ewa_row_function ewa_row4;
 };
 
 extern const vector_functions vector_sse2;

@@ -15,10 +15,13 @@ namespace vector_level_sse2 {
 #include "lanczos_lanes.inc"
 #include "kernels_lanes.inc"
 #include "reach_lanes.inc"
+#include "ewa_edges.inc"
+#include "ewa_sse2.inc"
 }  // namespace vector_level_sse2
 
 const vector_functions vector_sse2 = {VECTOR_SSE2,
                                       vector_level_sse2::row_positions,
                                       vector_level_sse2::row_reach,
                                       vector_level_sse2::lanczos_weights,
-                                      vector_level_sse2::kernel_for};
+                                      vector_level_sse2::kernel_for,
+                                      vector_level_sse2::ewa_row4};

@@ -63,15 +63,21 @@ void render_straightforward(warp *w, interpolation *in) {
 
 warp_status warp_render(warp *w, interpolation *in,
                         const warp_render_options *options) {
-  // Built before either path so both read the same tables and copies.
-  footprint_context footprint{};
-  if (w->anti_aliasing) footprint_context_init(&footprint, w);
   warp_status status = WARP_SUCCESS;
-  if (options && options->straightforward)
-    render_straightforward(w, in);
-  else
+  if (options && options->straightforward) {
+    // The fast path builds its own, from its copy of the source.
+    footprint_context footprint{};
+    const vector_functions &vectors =
+        vector_functions_for(vector_level(options->vector_level));
+    if (!w->anti_aliasing ||
+        footprint_context_init(&footprint, w, vectors.ewa_row4, nullptr, false))
+      render_straightforward(w, in);
+    else
+      status = WARP_NO_MEMORY;
+    footprint_context_free(&footprint, w);
+  } else {
     status = render_fast(w, in, options);
-  footprint_context_free(&footprint, w);
+  }
 
   buffer_free(in->current);
   if (status == WARP_SUCCESS) report_progress(w, 1.0);

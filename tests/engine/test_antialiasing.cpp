@@ -327,16 +327,37 @@ TEST(AntiAliasing, FastPathWritesTheOnePixelPathsBytes) {
     }
     plain_write(src, px);
     for (const auto *d : {&mild, &kTrapezoid4, &kTiny})
-      for (int32_t mapping : {WARP_BILINEAR, WARP_PERSPECTIVE})
-        for (int kernel = 0; kernel < 4; ++kernel) {
-          const warp_vals v = vals_for(kSquare256, *d, kernel, 1, mapping);
-          warp_render_options slow = {1, 1}, fast = {0, 2};
-          const plain_layer a = plain_render(src, v, &slow);
-          const plain_layer b = plain_render(src, v, &fast);
-          EXPECT_EQ(plain_read(a), plain_read(b))
-              << format << " " << kNames[kernel] << ", mapping " << mapping;
-        }
+      for (int kernel = 0; kernel < 4; ++kernel) {
+        const warp_vals v = vals_for(kSquare256, *d, kernel, 1);
+        warp_render_options slow = {1, 1};
+        const std::vector<unsigned char> bytes = plain_read(plain_render(src, v, &slow));
+        // Whatever the vector level and the threads, one path or the other.
+        for (int level = 1; level <= 2; ++level)
+          for (int threads : {1, 2}) {
+            warp_render_options fast = {0, threads, level};
+            EXPECT_EQ(bytes, plain_read(plain_render(src, v, &fast)))
+                << format << " " << kNames[kernel] << ", level " << level
+                << ", threads " << threads;
+          }
+        slow.vector_level = 1;
+        EXPECT_EQ(bytes, plain_read(plain_render(src, v, &slow)))
+            << format << " " << kNames[kernel] << ", one pixel at SSE2";
+        // The perspective map's footprints, on both paths.
+        const warp_vals p = vals_for(kSquare256, *d, kernel, 1, WARP_PERSPECTIVE);
+        warp_render_options one = {1, 1}, fast = {0, 2};
+        EXPECT_EQ(plain_read(plain_render(src, p, &one)),
+                  plain_read(plain_render(src, p, &fast)))
+            << format << " " << kNames[kernel] << ", perspective";
+      }
   }
+  // Without memory for the reduced copies the render says so.
+  plain_layer src = plain_new("R'G'B'A u8", 256, 256);
+  warp_render_faults faults = {2, -1, 0, 0};
+  warp_render_options options = {0, 1};
+  options.faults = &faults;
+  const plain_layer out = plain_render(src, vals_for(kSquare256, kTiny, 1, 1), &options);
+  EXPECT_EQ(out.status, WARP_NO_MEMORY);
+  EXPECT_EQ(faults.allocations_failed, 1);
 }
 
 // Light in, light out: every 8-bit code through the tables and back, and
