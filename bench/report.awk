@@ -149,7 +149,7 @@ END {
       a = median("after" SUBSEP "plugin" SUBSEP img SUBSEP it)
       r = ratio(a, f)
       row("c) floor, after/floor", UP[img] " " it " | floor plug-in", secs(b), secs(a),
-          secs(f), r, ratio(b, a), BPP[img] <= 4 ? judge(r, "1.3") : "-")
+          secs(f), r, ratio(b, a), judge(r, "1.15"))
     }
   }
   if (ntrace > 0 && ntrace == nfloor) {
