@@ -348,24 +348,28 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
 
 namespace {
 
-// Whether some destination pixel's ellipse wants a reduced level, judged on
-// a grid: the Jacobian varies smoothly over a bilinear map. A pixel the
-// grid misses reads the finest level there is.
-bool mip_wanted(const warp *w) {
+// Reduced levels some destination pixel's ellipse wants, judged on a grid
+// (the Jacobian varies smoothly over the map) with the shrink taken
+// LEVEL_SLACK times stronger for the pixels between its points; none when
+// no point shrinks that far. A pixel beyond reads the coarsest level built,
+// more texels of it. Each level costs a quarter of the one before.
+constexpr double LEVEL_SLACK = 1.25;
+
+int32_t levels_wanted(const warp *w) {
   const bounds *db = w->dst->bounds;
-  if (db->width <= 0 || db->height <= 0) return false;
+  if (db->width <= 0 || db->height <= 0) return 0;
   const double radius = radial_filter_get().radius;
   constexpr int32_t GRID = 33;
+  int32_t wanted = 0;
   for (int32_t j = 0; j <= GRID; ++j)
     for (int32_t i = 0; i <= GRID; ++i) {
       const double x = db->x0 + double(i) * db->width / GRID;
       const double y = db->y0 + double(j) * db->height / GRID;
       footprint f;
-      if (region_inside_at(w->dst, x, y) && footprint_at(w, x, y, &f) &&
-          level_for(ellipse_of(f), radius) > 0)
-        return true;
+      if (region_inside_at(w->dst, x, y) && footprint_at(w, x, y, &f))
+        wanted = std::max(wanted, level_for(ellipse_of(f), radius * LEVEL_SLACK));
     }
-  return false;
+  return wanted;
 }
 
 }  // namespace
@@ -376,7 +380,9 @@ bool footprint_context_init(footprint_context *fc, warp *w,
   light_curve_init(&fc->light, w);
   fc->mip = source_mip{};
   fc->ewa_row4 = ewa_row4;
-  if (mip_wanted(w) && !source_mip_build(&fc->mip, w, &fc->light, memory, fail))
+  const int32_t levels = levels_wanted(w);
+  if (levels > 0 &&
+      !source_mip_build(&fc->mip, w, &fc->light, memory, levels, fail))
     return false;
   w->footprint = fc;
   return true;

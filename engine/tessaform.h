@@ -443,10 +443,11 @@ struct source_mip {
 };
 
 // Reads the source box (from `memory` where it holds the box, else from
-// GEGL) and reduces it; false (and nothing held) when the memory cannot be
-// had or `fail` says so.
+// GEGL) and reduces it, `levels_max` levels at most; false (and nothing
+// held) when the memory cannot be had or `fail` says so.
 bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
-                      const source_pixels *memory, bool fail);
+                      const source_pixels *memory, int32_t levels_max,
+                      bool fail);
 // Memory for large buffers filled at once, freed with std::free; null when
 // it cannot be had.
 void *pixel_memory_alloc(size_t bytes);
