@@ -11,6 +11,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "tessaform.h"
 
 namespace {
@@ -19,12 +23,8 @@ namespace {
 // stay today's single sample.
 constexpr double STRETCH_SLACK = 1e-6;
 
-// An ellipse's longer axis spans at most this many times the texels its
-// shorter one may: past it the level is coarser (blurring across) and the
-// cost per pixel stays bounded.
-constexpr int32_t ANISOTROPY_MAX = 8;
-// Texels of one row of an ellipse, at most.
-constexpr int32_t SPAN_MAX = FOOTPRINT_SAMPLES_MAX * ANISOTROPY_MAX + 2;
+constexpr int32_t ANISOTROPY_MAX = FOOTPRINT_ANISOTROPY_MAX;
+constexpr int32_t SPAN_MAX = ELLIPSE_SPAN_MAX;
 
 // The partial derivatives of a bilinear quadrangle at (u, v).
 void quad_partials(const point q[4], double u, double v, point *du,
@@ -126,7 +126,7 @@ inline float filter_weight(const radial_filter &f, float q) {
 }
 
 // Adds a row's weighted texels and their weights, one texel at a time
-// (texels of four floats go through the vector level's ewa_row4).
+// (texels of four floats go through the vector level's ewa_rows4).
 template <int32_t TEXEL>
 void ewa_row(const radial_filter &f, const row_form &form, const row_span &s,
              const float *row, ewa_sum *sum) {
@@ -198,27 +198,40 @@ inline int32_t ceil_int(double v) {
   return i + (v > i);
 }
 
-// Hands `add` the rows of the ellipse `e` on a level of `rows`; texels
-// past the level's edges repeat its edge texels.
+// Hands `add` the rows of the ellipse `e` on a level of `rows`, a batch at
+// a time; texels past the level's edges repeat its edge texels.
 template <int32_t TEXEL, typename Rows, typename Add>
 void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
   const radial_filter &filter = radial_filter_get();
   // Row y (dy from the centre) holds the texels within `half` of
   // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' halves come
-  // first: their square roots do not wait on one another.
+  // first, two square roots at a time: they do not wait on one another.
   const double slope = -e.b / (2 * e.a);
   const double reach2 = double(filter.radius) * filter.radius / e.a;
   const double narrowing = (4 * e.a * e.c - e.b * e.b) / (4 * e.a * e.a);
   const int32_t y_first = ceil_int(e.cy - e.reach_y - 0.5);
   const int32_t y_last = std::min(floor_int(e.cy + e.reach_y - 0.5),
                                   y_first + SPAN_MAX - 1);
-  double half[SPAN_MAX];
+  alignas(16) double half[SPAN_MAX + 1];
+  half[std::max(y_last - y_first + 1, 0)] = -1.0;  // the pair of an odd last
   for (int32_t y = y_first; y <= y_last; ++y) {
     const double dy = y + 0.5 - e.cy;
-    const double half2 = reach2 - narrowing * dy * dy;
-    half[y - y_first] = half2 >= 0 ? std::sqrt(half2) : -1.0;
+    half[y - y_first] = reach2 - narrowing * dy * dy;
   }
-  float texels[SPAN_MAX * CHANNELS_MAX];
+  for (int32_t i = 0; i <= y_last - y_first; i += 2) {
+#if defined(__SSE2__)
+    const __m128d h2 = _mm_load_pd(half + i);
+    const __m128d inside = _mm_cmpge_pd(h2, _mm_setzero_pd());
+    _mm_store_pd(half + i, _mm_or_pd(_mm_and_pd(inside, _mm_sqrt_pd(h2)),
+                                     _mm_andnot_pd(inside, _mm_set1_pd(-1.0))));
+#else
+    for (int32_t k = i; k < i + 2; ++k)
+      half[k] = half[k] >= 0 ? std::sqrt(half[k]) : -1.0;
+#endif
+  }
+  ellipse_row batch[ELLIPSE_ROWS_MAX];
+  float texels[ELLIPSE_ROWS_MAX][SPAN_MAX * CHANNELS_MAX];
+  int32_t n = 0;
   for (int32_t y = y_first; y <= y_last; ++y) {
     const double h = half[y - y_first];
     if (h < 0) continue;
@@ -226,32 +239,34 @@ void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
     const double middle = e.cx + slope * dy - 0.5;
     const int32_t x_first = ceil_int(middle - h), x_last = floor_int(middle + h);
     if (x_first > x_last) continue;
-    const row_form form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
-                           float(0.5 - e.cx)};
-    row_span span = {std::clamp(x_first, 0, rows.width - 1),
-                     std::clamp(x_last, 0, rows.width - 1),
-                     std::max(x_first, 0), std::min(x_last, rows.width - 1),
-                     0.0f, 0.0f};
+    ellipse_row &r = batch[n];
+    r.form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
+              float(0.5 - e.cx)};
+    r.span = {std::clamp(x_first, 0, rows.width - 1),
+              std::clamp(x_last, 0, rows.width - 1), std::max(x_first, 0),
+              std::min(x_last, rows.width - 1), 0.0f, 0.0f};
     for (int32_t x = x_first; x < std::min(x_last + 1, 0); ++x)
-      span.left += filter_weight(filter, form.q(x));
+      r.span.left += filter_weight(filter, r.form.q(x));
     for (int32_t x = std::max(x_first, rows.width); x <= x_last; ++x)
-      span.right += filter_weight(filter, form.q(x));
-    const float *row = rows.row(std::clamp(y, 0, rows.height - 1), span.x0,
-                                span.x1, texels);
-    add(filter, form, span, row);
+      r.span.right += filter_weight(filter, r.form.q(x));
+    r.texels = rows.row(std::clamp(y, 0, rows.height - 1), r.span.x0,
+                        r.span.x1, texels[n]);
+    if (++n == ELLIPSE_ROWS_MAX) {
+      add(filter, batch, n);
+      n = 0;
+    }
   }
+  if (n > 0) add(filter, batch, n);
 }
 
 // The ellipse's weighted sum, channel by channel, and its total weight.
 template <typename Rows>
-float ewa_any(int32_t texel, ewa_row_function row4, const level_ellipse &e,
+float ewa_any(int32_t texel, ewa_rows_function rows4, const level_ellipse &e,
               const Rows &rows, float *value) {
   if (texel == 4) {
     ewa_lanes lanes = {};
-    ewa_level<4>(e, rows, [&](const radial_filter &f, const row_form &form,
-                              const row_span &s, const float *row) {
-      row4(f, form, s, row, &lanes);
-    });
+    ewa_level<4>(e, rows, [&](const radial_filter &f, const ellipse_row *batch,
+                              int32_t n) { rows4(f, batch, n, &lanes); });
     for (int32_t c = 0; c < 4; ++c)
       value[c] = (lanes.value[0][c] + lanes.value[1][c]) +
                  (lanes.value[2][c] + lanes.value[3][c]);
@@ -261,9 +276,10 @@ float ewa_any(int32_t texel, ewa_row_function row4, const level_ellipse &e,
   ewa_sum sum = {};
   auto scalar = [&](auto texel_size) {
     constexpr int32_t T = decltype(texel_size)::value;
-    ewa_level<T>(e, rows, [&](const radial_filter &f, const row_form &form,
-                              const row_span &s, const float *row) {
-      ewa_row<T>(f, form, s, row, &sum);
+    ewa_level<T>(e, rows, [&](const radial_filter &f, const ellipse_row *batch,
+                              int32_t n) {
+      for (int32_t i = 0; i < n; ++i)
+        ewa_row<T>(f, batch[i].form, batch[i].span, batch[i].texels, &sum);
     });
   };
   switch (texel) {
@@ -327,11 +343,11 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
   if (m->level[k].data) {
     const level_rows rows = {m->level[k].data, light->texel, m->level[k].width,
                              m->level[k].height};
-    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
+    weight = ewa_any(light->texel, fc->ewa_rows4, le, rows, texel);
   } else {
     unsigned char bytes[SPAN_MAX * SAMPLE_MAX_BYTES];
     const source_rows rows = {w, in, light, sb->width, sb->height, bytes};
-    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
+    weight = ewa_any(light->texel, fc->ewa_rows4, le, rows, texel);
   }
   if (!(weight > 0.0f)) return false;
   for (int32_t c = 0; c < light->texel; ++c) texel[c] /= weight;
@@ -375,11 +391,11 @@ int32_t levels_wanted(const warp *w) {
 }  // namespace
 
 bool footprint_context_init(footprint_context *fc, warp *w,
-                            ewa_row_function ewa_row4,
+                            ewa_rows_function ewa_rows4,
                             const source_pixels *memory, bool fail) {
   light_curve_init(&fc->light, w);
   fc->mip = source_mip{};
-  fc->ewa_row4 = ewa_row4;
+  fc->ewa_rows4 = ewa_rows4;
   const int32_t levels = levels_wanted(w);
   if (levels > 0 &&
       !source_mip_build(&fc->mip, w, &fc->light, memory, levels, fail))
