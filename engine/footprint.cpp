@@ -204,15 +204,18 @@ template <int32_t TEXEL, typename Rows, typename Add>
 void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
   const radial_filter &filter = radial_filter_get();
   // Row y (dy from the centre) holds the texels within `half` of
-  // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' halves come
-  // first, two square roots at a time: they do not wait on one another.
+  // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' bounds come
+  // first, two rows at a time: they do not wait on one another.
   const double slope = -e.b / (2 * e.a);
   const double reach2 = double(filter.radius) * filter.radius / e.a;
   const double narrowing = (4 * e.a * e.c - e.b * e.b) / (4 * e.a * e.a);
   const int32_t y_first = ceil_int(e.cy - e.reach_y - 0.5);
   const int32_t y_last = std::min(floor_int(e.cy + e.reach_y - 0.5),
                                   y_first + SPAN_MAX - 1);
+  // Each row's half width (negative: no texel), then its first and last
+  // texel, two rows at a time.
   alignas(16) double half[SPAN_MAX + 1];
+  int32_t first[SPAN_MAX + 1], last[SPAN_MAX + 1];
   half[std::max(y_last - y_first + 1, 0)] = -1.0;  // the pair of an odd last
   for (int32_t y = y_first; y <= y_last; ++y) {
     const double dy = y + 0.5 - e.cy;
@@ -222,22 +225,47 @@ void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
 #if defined(__SSE2__)
     const __m128d h2 = _mm_load_pd(half + i);
     const __m128d inside = _mm_cmpge_pd(h2, _mm_setzero_pd());
-    _mm_store_pd(half + i, _mm_or_pd(_mm_and_pd(inside, _mm_sqrt_pd(h2)),
-                                     _mm_andnot_pd(inside, _mm_set1_pd(-1.0))));
+    const __m128d h = _mm_or_pd(_mm_and_pd(inside, _mm_sqrt_pd(h2)),
+                                _mm_andnot_pd(inside, _mm_set1_pd(-1.0)));
+    _mm_store_pd(half + i, h);
+    const __m128d dy = _mm_sub_pd(
+        _mm_add_pd(_mm_set_pd(y_first + i + 1, y_first + i), _mm_set1_pd(0.5)),
+        _mm_set1_pd(e.cy));
+    const __m128d middle = _mm_sub_pd(
+        _mm_add_pd(_mm_set1_pd(e.cx), _mm_mul_pd(_mm_set1_pd(slope), dy)),
+        _mm_set1_pd(0.5));
+    // ceil_int and floor_int lane by lane: truncate, then step where the
+    // truncation went the wrong way.
+    const __m128d low = _mm_sub_pd(middle, h), high = _mm_add_pd(middle, h);
+    const __m128i low_i = _mm_cvttpd_epi32(low), high_i = _mm_cvttpd_epi32(high);
+    auto lanes = [](__m128d mask) {
+      return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0));
+    };
+    alignas(16) int32_t f[4], l[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(f),
+                    _mm_sub_epi32(low_i, lanes(_mm_cmpgt_pd(low, _mm_cvtepi32_pd(low_i)))));
+    _mm_store_si128(reinterpret_cast<__m128i *>(l),
+                    _mm_add_epi32(high_i, lanes(_mm_cmplt_pd(high, _mm_cvtepi32_pd(high_i)))));
+    first[i] = f[0];
+    first[i + 1] = f[1];
+    last[i] = l[0];
+    last[i + 1] = l[1];
 #else
-    for (int32_t k = i; k < i + 2; ++k)
+    for (int32_t k = i; k < i + 2; ++k) {
       half[k] = half[k] >= 0 ? std::sqrt(half[k]) : -1.0;
+      const double middle = e.cx + slope * (y_first + k + 0.5 - e.cy) - 0.5;
+      first[k] = ceil_int(middle - half[k]);
+      last[k] = floor_int(middle + half[k]);
+    }
 #endif
   }
   ellipse_row batch[ELLIPSE_ROWS_MAX];
   float texels[ELLIPSE_ROWS_MAX][SPAN_MAX * CHANNELS_MAX];
   int32_t n = 0;
   for (int32_t y = y_first; y <= y_last; ++y) {
-    const double h = half[y - y_first];
-    if (h < 0) continue;
+    if (half[y - y_first] < 0) continue;
     const double dy = y + 0.5 - e.cy;
-    const double middle = e.cx + slope * dy - 0.5;
-    const int32_t x_first = ceil_int(middle - h), x_last = floor_int(middle + h);
+    const int32_t x_first = first[y - y_first], x_last = last[y - y_first];
     if (x_first > x_last) continue;
     ellipse_row &r = batch[n];
     r.form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
