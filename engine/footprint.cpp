@@ -11,6 +11,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "tessaform.h"
 
 namespace {
@@ -19,12 +23,8 @@ namespace {
 // stay today's single sample.
 constexpr double STRETCH_SLACK = 1e-6;
 
-// An ellipse's longer axis spans at most this many times the texels its
-// shorter one may: past it the level is coarser (blurring across) and the
-// cost per pixel stays bounded.
-constexpr int32_t ANISOTROPY_MAX = 8;
-// Texels of one row of an ellipse, at most.
-constexpr int32_t SPAN_MAX = FOOTPRINT_SAMPLES_MAX * ANISOTROPY_MAX + 2;
+constexpr int32_t ANISOTROPY_MAX = FOOTPRINT_ANISOTROPY_MAX;
+constexpr int32_t SPAN_MAX = ELLIPSE_SPAN_MAX;
 
 // The partial derivatives of a bilinear quadrangle at (u, v).
 void quad_partials(const point q[4], double u, double v, point *du,
@@ -126,7 +126,7 @@ inline float filter_weight(const radial_filter &f, float q) {
 }
 
 // Adds a row's weighted texels and their weights, one texel at a time
-// (texels of four floats go through the vector level's ewa_row4).
+// (texels of four floats go through the vector level's ewa_rows4).
 template <int32_t TEXEL>
 void ewa_row(const radial_filter &f, const row_form &form, const row_span &s,
              const float *row, ewa_sum *sum) {
@@ -198,60 +198,103 @@ inline int32_t ceil_int(double v) {
   return i + (v > i);
 }
 
-// Hands `add` the rows of the ellipse `e` on a level of `rows`; texels
-// past the level's edges repeat its edge texels.
+// Hands `add` the rows of the ellipse `e` on a level of `rows`, a batch at
+// a time; texels past the level's edges repeat its edge texels.
 template <int32_t TEXEL, typename Rows, typename Add>
 void ewa_level(const level_ellipse &e, const Rows &rows, Add add) {
   const radial_filter &filter = radial_filter_get();
   // Row y (dy from the centre) holds the texels within `half` of
-  // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' halves come
-  // first: their square roots do not wait on one another.
+  // cx + slope dy, half^2 = reach2 - narrowing dy^2. The rows' bounds come
+  // first, two rows at a time: they do not wait on one another.
   const double slope = -e.b / (2 * e.a);
   const double reach2 = double(filter.radius) * filter.radius / e.a;
   const double narrowing = (4 * e.a * e.c - e.b * e.b) / (4 * e.a * e.a);
   const int32_t y_first = ceil_int(e.cy - e.reach_y - 0.5);
   const int32_t y_last = std::min(floor_int(e.cy + e.reach_y - 0.5),
                                   y_first + SPAN_MAX - 1);
-  double half[SPAN_MAX];
+  // Each row's half width (negative: no texel), then its first and last
+  // texel, two rows at a time.
+  alignas(16) double half[SPAN_MAX + 1];
+  int32_t first[SPAN_MAX + 1], last[SPAN_MAX + 1];
+  half[std::max(y_last - y_first + 1, 0)] = -1.0;  // the pair of an odd last
   for (int32_t y = y_first; y <= y_last; ++y) {
     const double dy = y + 0.5 - e.cy;
-    const double half2 = reach2 - narrowing * dy * dy;
-    half[y - y_first] = half2 >= 0 ? std::sqrt(half2) : -1.0;
+    half[y - y_first] = reach2 - narrowing * dy * dy;
   }
-  float texels[SPAN_MAX * CHANNELS_MAX];
+  for (int32_t i = 0; i <= y_last - y_first; i += 2) {
+#if defined(__SSE2__)
+    const __m128d h2 = _mm_load_pd(half + i);
+    const __m128d inside = _mm_cmpge_pd(h2, _mm_setzero_pd());
+    const __m128d h = _mm_or_pd(_mm_and_pd(inside, _mm_sqrt_pd(h2)),
+                                _mm_andnot_pd(inside, _mm_set1_pd(-1.0)));
+    _mm_store_pd(half + i, h);
+    const __m128d dy = _mm_sub_pd(
+        _mm_add_pd(_mm_set_pd(y_first + i + 1, y_first + i), _mm_set1_pd(0.5)),
+        _mm_set1_pd(e.cy));
+    const __m128d middle = _mm_sub_pd(
+        _mm_add_pd(_mm_set1_pd(e.cx), _mm_mul_pd(_mm_set1_pd(slope), dy)),
+        _mm_set1_pd(0.5));
+    // ceil_int and floor_int lane by lane: truncate, then step where the
+    // truncation went the wrong way.
+    const __m128d low = _mm_sub_pd(middle, h), high = _mm_add_pd(middle, h);
+    const __m128i low_i = _mm_cvttpd_epi32(low), high_i = _mm_cvttpd_epi32(high);
+    auto lanes = [](__m128d mask) {
+      return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0));
+    };
+    alignas(16) int32_t f[4], l[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(f),
+                    _mm_sub_epi32(low_i, lanes(_mm_cmpgt_pd(low, _mm_cvtepi32_pd(low_i)))));
+    _mm_store_si128(reinterpret_cast<__m128i *>(l),
+                    _mm_add_epi32(high_i, lanes(_mm_cmplt_pd(high, _mm_cvtepi32_pd(high_i)))));
+    first[i] = f[0];
+    first[i + 1] = f[1];
+    last[i] = l[0];
+    last[i + 1] = l[1];
+#else
+    for (int32_t k = i; k < i + 2; ++k) {
+      half[k] = half[k] >= 0 ? std::sqrt(half[k]) : -1.0;
+      const double middle = e.cx + slope * (y_first + k + 0.5 - e.cy) - 0.5;
+      first[k] = ceil_int(middle - half[k]);
+      last[k] = floor_int(middle + half[k]);
+    }
+#endif
+  }
+  ellipse_row batch[ELLIPSE_ROWS_MAX];
+  float texels[ELLIPSE_ROWS_MAX][SPAN_MAX * CHANNELS_MAX];
+  int32_t n = 0;
   for (int32_t y = y_first; y <= y_last; ++y) {
-    const double h = half[y - y_first];
-    if (h < 0) continue;
+    if (half[y - y_first] < 0) continue;
     const double dy = y + 0.5 - e.cy;
-    const double middle = e.cx + slope * dy - 0.5;
-    const int32_t x_first = ceil_int(middle - h), x_last = floor_int(middle + h);
+    const int32_t x_first = first[y - y_first], x_last = last[y - y_first];
     if (x_first > x_last) continue;
-    const row_form form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
-                           float(0.5 - e.cx)};
-    row_span span = {std::clamp(x_first, 0, rows.width - 1),
-                     std::clamp(x_last, 0, rows.width - 1),
-                     std::max(x_first, 0), std::min(x_last, rows.width - 1),
-                     0.0f, 0.0f};
+    ellipse_row &r = batch[n];
+    r.form = {float(e.a), float(e.b * dy), float(e.c * dy * dy),
+              float(0.5 - e.cx)};
+    r.span = {std::clamp(x_first, 0, rows.width - 1),
+              std::clamp(x_last, 0, rows.width - 1), std::max(x_first, 0),
+              std::min(x_last, rows.width - 1), 0.0f, 0.0f};
     for (int32_t x = x_first; x < std::min(x_last + 1, 0); ++x)
-      span.left += filter_weight(filter, form.q(x));
+      r.span.left += filter_weight(filter, r.form.q(x));
     for (int32_t x = std::max(x_first, rows.width); x <= x_last; ++x)
-      span.right += filter_weight(filter, form.q(x));
-    const float *row = rows.row(std::clamp(y, 0, rows.height - 1), span.x0,
-                                span.x1, texels);
-    add(filter, form, span, row);
+      r.span.right += filter_weight(filter, r.form.q(x));
+    r.texels = rows.row(std::clamp(y, 0, rows.height - 1), r.span.x0,
+                        r.span.x1, texels[n]);
+    if (++n == ELLIPSE_ROWS_MAX) {
+      add(filter, batch, n);
+      n = 0;
+    }
   }
+  if (n > 0) add(filter, batch, n);
 }
 
 // The ellipse's weighted sum, channel by channel, and its total weight.
 template <typename Rows>
-float ewa_any(int32_t texel, ewa_row_function row4, const level_ellipse &e,
+float ewa_any(int32_t texel, ewa_rows_function rows4, const level_ellipse &e,
               const Rows &rows, float *value) {
   if (texel == 4) {
     ewa_lanes lanes = {};
-    ewa_level<4>(e, rows, [&](const radial_filter &f, const row_form &form,
-                              const row_span &s, const float *row) {
-      row4(f, form, s, row, &lanes);
-    });
+    ewa_level<4>(e, rows, [&](const radial_filter &f, const ellipse_row *batch,
+                              int32_t n) { rows4(f, batch, n, &lanes); });
     for (int32_t c = 0; c < 4; ++c)
       value[c] = (lanes.value[0][c] + lanes.value[1][c]) +
                  (lanes.value[2][c] + lanes.value[3][c]);
@@ -261,9 +304,10 @@ float ewa_any(int32_t texel, ewa_row_function row4, const level_ellipse &e,
   ewa_sum sum = {};
   auto scalar = [&](auto texel_size) {
     constexpr int32_t T = decltype(texel_size)::value;
-    ewa_level<T>(e, rows, [&](const radial_filter &f, const row_form &form,
-                              const row_span &s, const float *row) {
-      ewa_row<T>(f, form, s, row, &sum);
+    ewa_level<T>(e, rows, [&](const radial_filter &f, const ellipse_row *batch,
+                              int32_t n) {
+      for (int32_t i = 0; i < n; ++i)
+        ewa_row<T>(f, batch[i].form, batch[i].span, batch[i].texels, &sum);
     });
   };
   switch (texel) {
@@ -327,11 +371,11 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
   if (m->level[k].data) {
     const level_rows rows = {m->level[k].data, light->texel, m->level[k].width,
                              m->level[k].height};
-    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
+    weight = ewa_any(light->texel, fc->ewa_rows4, le, rows, texel);
   } else {
     unsigned char bytes[SPAN_MAX * SAMPLE_MAX_BYTES];
     const source_rows rows = {w, in, light, sb->width, sb->height, bytes};
-    weight = ewa_any(light->texel, fc->ewa_row4, le, rows, texel);
+    weight = ewa_any(light->texel, fc->ewa_rows4, le, rows, texel);
   }
   if (!(weight > 0.0f)) return false;
   for (int32_t c = 0; c < light->texel; ++c) texel[c] /= weight;
@@ -348,35 +392,41 @@ bool footprint_render(const warp *w, interpolation *in, double cx, double cy,
 
 namespace {
 
-// Whether some destination pixel's ellipse wants a reduced level, judged on
-// a grid: the Jacobian varies smoothly over a bilinear map. A pixel the
-// grid misses reads the finest level there is.
-bool mip_wanted(const warp *w) {
+// Reduced levels some destination pixel's ellipse wants, judged on a grid
+// (the Jacobian varies smoothly over the map) with the shrink taken
+// LEVEL_SLACK times stronger for the pixels between its points; none when
+// no point shrinks that far. A pixel beyond reads the coarsest level built,
+// more texels of it. Each level costs a quarter of the one before.
+constexpr double LEVEL_SLACK = 1.25;
+
+int32_t levels_wanted(const warp *w) {
   const bounds *db = w->dst->bounds;
-  if (db->width <= 0 || db->height <= 0) return false;
+  if (db->width <= 0 || db->height <= 0) return 0;
   const double radius = radial_filter_get().radius;
   constexpr int32_t GRID = 33;
+  int32_t wanted = 0;
   for (int32_t j = 0; j <= GRID; ++j)
     for (int32_t i = 0; i <= GRID; ++i) {
       const double x = db->x0 + double(i) * db->width / GRID;
       const double y = db->y0 + double(j) * db->height / GRID;
       footprint f;
-      if (region_inside_at(w->dst, x, y) && footprint_at(w, x, y, &f) &&
-          level_for(ellipse_of(f), radius) > 0)
-        return true;
+      if (region_inside_at(w->dst, x, y) && footprint_at(w, x, y, &f))
+        wanted = std::max(wanted, level_for(ellipse_of(f), radius * LEVEL_SLACK));
     }
-  return false;
+  return wanted;
 }
 
 }  // namespace
 
 bool footprint_context_init(footprint_context *fc, warp *w,
-                            ewa_row_function ewa_row4,
+                            ewa_rows_function ewa_rows4,
                             const source_pixels *memory, bool fail) {
   light_curve_init(&fc->light, w);
   fc->mip = source_mip{};
-  fc->ewa_row4 = ewa_row4;
-  if (mip_wanted(w) && !source_mip_build(&fc->mip, w, &fc->light, memory, fail))
+  fc->ewa_rows4 = ewa_rows4;
+  const int32_t levels = levels_wanted(w);
+  if (levels > 0 &&
+      !source_mip_build(&fc->mip, w, &fc->light, memory, levels, fail))
     return false;
   w->footprint = fc;
   return true;

@@ -184,7 +184,8 @@ size_t level_floats(const mip_level &l, int32_t texel) {
 }  // namespace
 
 bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
-                      const source_pixels *memory, bool fail) {
+                      const source_pixels *memory, int32_t levels_max,
+                      bool fail) {
   *m = source_mip{};
   const bounds *sb = w->src->bounds;
   if (sb->width < 1 || sb->height < 1) return true;
@@ -195,7 +196,7 @@ bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
   size_t total = 0;
   int32_t levels = 0;
   while ((m->level[levels].width > 1 || m->level[levels].height > 1) &&
-         levels < MIP_LEVELS_MAX) {
+         levels < std::min(levels_max, MIP_LEVELS_MAX)) {
     const mip_level &from = m->level[levels];
     m->level[++levels] = {nullptr, (from.width + 1) / 2, (from.height + 1) / 2};
     total += level_floats(m->level[levels], texel);

@@ -333,7 +333,7 @@ warp_status render_fast(warp *w, interpolation *in,
   footprint_context footprint{};
   const footprint_hold hold_footprint{&footprint, w};
   if (w->anti_aliasing &&
-      !footprint_context_init(&footprint, w, job.vectors->ewa_row4, job.whole,
+      !footprint_context_init(&footprint, w, job.vectors->ewa_rows4, job.whole,
                               fault_injected(job.faults, true, 2)))
     return WARP_NO_MEMORY;
   // Each slot: the band's pixels and its positions, whose lanes may read a

@@ -342,6 +342,15 @@ struct footprint {
 // nothing, for up to twice the texels.
 constexpr int32_t FOOTPRINT_SAMPLES_MAX = 12;
 constexpr int32_t MIP_LEVELS_MAX = 24;
+// An ellipse's longer axis spans at most this many times the texels its
+// shorter one may: past it the level is coarser (blurring across) and the
+// cost per pixel stays bounded.
+constexpr int32_t FOOTPRINT_ANISOTROPY_MAX = 8;
+// Texels of one row of an ellipse, at most, and its rows handed to the
+// vector level at a time.
+constexpr int32_t ELLIPSE_SPAN_MAX =
+    FOOTPRINT_SAMPLES_MAX * FOOTPRINT_ANISOTROPY_MAX + 2;
+constexpr int32_t ELLIPSE_ROWS_MAX = 16;
 
 // False where the map has no usable Jacobian at (x, y): the destination's
 // is singular there, or the result is not finite.
@@ -390,10 +399,17 @@ struct ewa_lanes {
   float weight[4];
   float edge;  // left and right weights
 };
-// Adds a row's weighted texels (`row` holds x0..x1) to `sums`.
-using ewa_row_function = void (*)(const radial_filter &f, const row_form &form,
-                                  const row_span &s, const float *row,
-                                  ewa_lanes *sums);
+// One row of an ellipse: its distances, its span and its texels x0..x1.
+struct ellipse_row {
+  row_form form;
+  row_span span;
+  const float *texels;
+};
+// Adds rows' weighted texels to `sums`, row after row, each row's edge
+// texels after its others.
+using ewa_rows_function = void (*)(const radial_filter &f,
+                                   const ellipse_row *rows, int32_t n,
+                                   ewa_lanes *sums);
 
 // How the warp's samples reach linear light and come back: texels of one,
 // two or four floats (RGB gains an opaque alpha) in the linear
@@ -443,10 +459,11 @@ struct source_mip {
 };
 
 // Reads the source box (from `memory` where it holds the box, else from
-// GEGL) and reduces it; false (and nothing held) when the memory cannot be
-// had or `fail` says so.
+// GEGL) and reduces it, `levels_max` levels at most; false (and nothing
+// held) when the memory cannot be had or `fail` says so.
 bool source_mip_build(source_mip *m, const warp *w, const light_curve *l,
-                      const source_pixels *memory, bool fail);
+                      const source_pixels *memory, int32_t levels_max,
+                      bool fail);
 // Memory for large buffers filled at once, freed with std::free; null when
 // it cannot be had.
 void *pixel_memory_alloc(size_t bytes);
@@ -458,14 +475,14 @@ void source_mip_free(source_mip *m);
 struct footprint_context {
   light_curve light;
   source_mip mip;
-  ewa_row_function ewa_row4;  // the vector level's
+  ewa_rows_function ewa_rows4;  // the vector level's
 };
 
 // Builds the context, reading the source from `memory` where it holds the
 // source box, and hands it to the warp; false (the warp without it) when
 // the reduced copies' memory cannot be had or `fail` says so.
 bool footprint_context_init(footprint_context *fc, warp *w,
-                            ewa_row_function ewa_row4,
+                            ewa_rows_function ewa_rows4,
                             const source_pixels *memory, bool fail);
 void footprint_context_free(footprint_context *fc, warp *w);
 

@@ -37,4 +37,4 @@ const vector_functions vector_avx2 = {VECTOR_AVX2,
                                       vector_level_avx2::row_reach,
                                       vector_level_avx2::lanczos_weights,
                                       vector_level_avx2::kernel_for,
-                                      vector_level_avx2::ewa_row4};
+                                      vector_level_avx2::ewa_rows4};

@@ -17,7 +17,7 @@ struct vector_functions {
   // Null where the level has no kernel for the shape.
   kernel_row_function (*kernel_for)(const kernel_shape &shape);
   // The elliptical average's rows of four-float texels.
-  ewa_row_function ewa_row4;
+  ewa_rows_function ewa_rows4;
 };
 
 extern const vector_functions vector_sse2;

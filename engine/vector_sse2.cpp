@@ -24,4 +24,4 @@ const vector_functions vector_sse2 = {VECTOR_SSE2,
                                       vector_level_sse2::row_reach,
                                       vector_level_sse2::lanczos_weights,
                                       vector_level_sse2::kernel_for,
-                                      vector_level_sse2::ewa_row4};
+                                      vector_level_sse2::ewa_rows4};

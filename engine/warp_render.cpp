@@ -70,7 +70,7 @@ warp_status warp_render(warp *w, interpolation *in,
     const vector_functions &vectors =
         vector_functions_for(vector_level(options->vector_level));
     if (!w->anti_aliasing ||
-        footprint_context_init(&footprint, w, vectors.ewa_row4, nullptr, false))
+        footprint_context_init(&footprint, w, vectors.ewa_rows4, nullptr, false))
       render_straightforward(w, in);
     else
       status = WARP_NO_MEMORY;

@@ -313,8 +313,11 @@ TEST(AntiAliasing, NoiseShrunkKeepsItsMeanLight) {
 TEST(AntiAliasing, FastPathWritesTheOnePixelPathsBytes) {
   std::mt19937 rng(11);
   // About 1.5x: the source itself, read from the render's memory or row
-  // by row from GEGL; 4x and 40x: the reduced copies.
+  // by row from GEGL; 4x and 40x: the reduced copies; about 10x down only:
+  // tall ellipses of the source itself, more rows than go to the vector
+  // level at once, passing the source's edges.
   const float mild[8] = {10, 10, 180, 12, 175, 178, 8, 170};
+  const float squeezed[8] = {0, 0, 256, 0, 256, 24, 0, 24};
   for (const char *format :
        {"R'G'B'A u8", "R'G'B' u16", "RGBA float", "Y'A u8", "R'G'B'A float"}) {
     plain_layer src = plain_new(format, 256, 256);
@@ -326,7 +329,7 @@ TEST(AntiAliasing, FastPathWritesTheOnePixelPathsBytes) {
       std::memcpy(px.data(), f.data(), px.size());
     }
     plain_write(src, px);
-    for (const auto *d : {&mild, &kTrapezoid4, &kTiny})
+    for (const auto *d : {&mild, &kTrapezoid4, &kTiny, &squeezed})
       for (int kernel = 0; kernel < 4; ++kernel) {
         const warp_vals v = vals_for(kSquare256, *d, kernel, 1);
         warp_render_options slow = {1, 1};
