@@ -422,8 +422,11 @@ struct light_curve {
   int32_t texel;     // floats per texel
   int32_t alpha;     // alpha's index in a texel, -1 without alpha
   int32_t sample;    // the warp's sample_type
-  const Babl *decode;  // the format to texels
-  const Babl *encode;  // texels to the format at float; null: as they are
+  // babl picks among its conversion paths by timing them, and paths at
+  // float differ in the last bits, so the output would depend on the
+  // machine's load: the curves are taken through doubles, where it has one.
+  const Babl *decode;  // the format's model at double to texels at double
+  const Babl *encode;  // texels to the model at double; null: as they are
   // 8-bit: each byte's light per channel; per colour channel, the light
   // from which code i + 1 is nearer than code i, and the code nearest to
   // light g / LIGHT_GUESSES or just below it.
