@@ -22,9 +22,7 @@
 // then scores the layers that batch saved, with the call times it recorded.
 // AA_BENCH_IMAGEMAGICK=0 leaves ImageMagick out.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -33,12 +31,11 @@
 #include <vector>
 
 #include "aa_reference.h"
+#include "clocks.h"
 #include "gegl_ref.h"
 #include "tessaform.h"
 
 namespace {
-
-using clock_type = std::chrono::steady_clock;
 
 const char *const IMAGEMAGICK = "/usr/bin/convert";
 
@@ -85,10 +82,6 @@ map_fn perspective_map(const float *s, const float *d) {
     *u = (h[0] * x + h[1] * y + h[2]) / q;
     *v = (h[3] * x + h[4] * y + h[5]) / q;
   };
-}
-
-double seconds_since(clock_type::time_point t0) {
-  return std::chrono::duration<double>(clock_type::now() - t0).count();
 }
 
 double median(std::vector<double> v) {
@@ -235,12 +228,6 @@ void print_row(const scoring &s, const std::string &method, double seconds,
   std::fflush(stdout);
 }
 
-double cpu_seconds() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 // The engine in process on one thread: the median wall and CPU times of
 // `reps` calls (the CPU time counts only while the call runs: other load
 // on the machine inflates it far less) and the last call's layer.
@@ -261,12 +248,12 @@ engine_run run_engine(GeglBuffer *source, const GeglRectangle &extent,
   std::vector<double> times, cpu;
   for (int i = 0; i < reps; ++i) {
     gegl_ref<GeglBuffer> out(gegl_buffer_new(&local, format));
-    const auto t0 = clock_type::now();
-    const double c0 = cpu_seconds();
+    const double t0 = now();
+    const double c0 = cpu_now();
     tessaform_warp(source, &extent, out.get(), &v, &one_thread, nullptr,
                    nullptr);
-    cpu.push_back(cpu_seconds() - c0);
-    times.push_back(seconds_since(t0));
+    cpu.push_back(cpu_now() - c0);
+    times.push_back(now() - t0);
     if (i + 1 < reps) continue;
     r.px.resize(size_t(r.box.width) * r.box.height * 4);
     gegl_buffer_get(out.get(), &local, 1.0, format, r.px.data(),
@@ -306,9 +293,9 @@ grey_image imagemagick(const bench_case &k, const grey_image &src,
                           " -distort Perspective '" + pts +
                           "' -colorspace sRGB -depth 8 " + out_path;
   grey_image out{box.width, box.height, {}};
-  const auto t0 = clock_type::now();
+  const double t0 = now();
   if (std::system(cmd.c_str()) != 0) return out;
-  *seconds = seconds_since(t0);
+  *seconds = now() - t0;
   if (FILE *f = std::fopen(out_path.c_str(), "rb")) {
     int iw = 0, ih = 0, mx = 0;
     out.v.resize(size_t(box.width) * box.height);
