@@ -184,13 +184,13 @@ int main(int argc, char **argv) {
       GeglNode *transform = append(theirs, "gegl:transform");
       gegl_node_set(transform, "transform", matrix, nullptr);
       // By name: the sampler enum's GType lives in GEGL.
-      GParamSpec *pspec = g_object_class_find_property(
+      GParamSpec *sampler_property = g_object_class_find_property(
           G_OBJECT_GET_CLASS(gegl_node_get_gegl_operation(transform)),
           "sampler");
       GValue as_enum = G_VALUE_INIT;
-      g_value_init(&as_enum, pspec->value_type);
+      g_value_init(&as_enum, sampler_property->value_type);
       GEnumValue *e = g_enum_get_value_by_nick(
-          G_ENUM_CLASS(g_type_class_peek(pspec->value_type)), k.sampler);
+          G_ENUM_CLASS(g_type_class_peek(sampler_property->value_type)), k.sampler);
       g_value_set_enum(&as_enum, e ? e->value : 0);
       gegl_node_set_property(transform, "sampler", &as_enum);
       g_value_unset(&as_enum);
